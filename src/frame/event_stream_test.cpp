@@ -1,0 +1,77 @@
+#include "frame/event_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "frame/request.h"
+
+namespace qv {
+namespace {
+
+class CapturedOutput : public EventOutput {
+ public:
+  void write(std::string_view bytes) override { pending += bytes; }
+  void flush() override {
+    flushed += pending;
+    pending.clear();
+  }
+  std::string pending;
+  std::string flushed;
+};
+
+TEST(EventStream, ItemLinesWaitForTheNextOtherLine) {
+  CapturedOutput output;
+  EventStream events(output);
+  PlannedFile item;
+  item.sourcePath = u"C:\\in\\a \"q\".txt";
+  item.destinationPath = u"D:\\out\\\u00e9\t.txt";
+  item.size = 42;
+  events.emitItemEvent("failed", item, "Copy failed: x\x01");
+  EXPECT_EQ(output.flushed, "");
+  EXPECT_EQ(output.pending,
+            "{\"type\":\"item\",\"status\":\"failed\",\"source\":\"C:\\\\in\\\\a \\\"q\\\".txt\","
+            "\"destination\":\"D:\\\\out\\\\\xC3\xA9\\t.txt\",\"size\":42,"
+            "\"error\":\"Copy failed: x\\u0001\"}\n");
+  events.emitLine(helloEvent());
+  EXPECT_EQ(output.pending, "");
+  EXPECT_NE(output.flushed.find("{\"type\":\"hello\",\"protocol\":3,\"workerVersion\":\"1.3.1\"}\n"),
+            std::string::npos);
+}
+
+TEST(EventStream, UnconvertiblePathBecomesEmptyText) {
+  CapturedOutput output;
+  EventStream events(output);
+  PlannedFile item;
+  item.sourcePath = std::u16string(1, char16_t{0xD800});
+  item.destinationPath = u"d";
+  events.emitItemEvent("skipped", item, "");
+  EXPECT_EQ(output.pending,
+            "{\"type\":\"item\",\"status\":\"skipped\",\"source\":\"\",\"destination\":\"d\","
+            "\"size\":0,\"error\":\"\"}\n");
+}
+
+TEST(EventStream, LinesFromManyThreadsNeverInterleave) {
+  CapturedOutput output;
+  EventStream events(output);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      std::string line(100, static_cast<char>('a' + t));
+      for (int i = 0; i < 200; ++i) events.emitLine(line);
+    });
+  }
+  for (auto& t : threads) t.join();
+  std::string all = output.flushed;
+  ASSERT_EQ(all.size(), 8u * 200u * 101u);
+  for (size_t at = 0; at < all.size(); at += 101) {
+    EXPECT_EQ(all.find_first_not_of(all[at], at), at + 100);
+  }
+}
+
+TEST(FatalEvent, EscapesTheMessage) {
+  EXPECT_EQ(fatalEvent("a \"b\"\n"), "{\"type\":\"fatal\",\"message\":\"a \\\"b\\\"\\n\"}");
+}
+
+}  // namespace
+}  // namespace qv

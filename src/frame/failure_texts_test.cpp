@@ -1,0 +1,59 @@
+#include "frame/failure_texts.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace qv {
+namespace {
+
+TEST(TrimTrailingLineBreaks, RemovesOnlyBreaksAndBlanksAtTheEnd) {
+  EXPECT_EQ(trimTrailingLineBreaks(u"Access is denied.\r\n"), u"Access is denied.");
+  EXPECT_EQ(trimTrailingLineBreaks(u"x \r\n \n"), u"x");
+  EXPECT_EQ(trimTrailingLineBreaks(u" \tkeep\t"), u" \tkeep\t");
+  EXPECT_EQ(trimTrailingLineBreaks(u"\r\n"), u"");
+}
+
+TEST(SystemErrorText, UsesTheSystemTextOrTheNumber) {
+  Platform& platform = systemPlatform();
+  // A code with no system text: the label and the plain decimal code.
+  const SysError unknown = 0x20001234;
+  std::string text = systemErrorText(platform, unknown);
+  if (platform.systemErrorMessage(unknown).empty()) {
+    EXPECT_EQ(text, platform.errorNumberLabel() + "536875572");
+  }
+  // A known code: the system's sentence, without a line break at the end.
+  std::string known = systemErrorText(platform, platform.pathNotFoundError());
+  ASSERT_FALSE(known.empty());
+  EXPECT_NE(known.back(), '\n');
+  EXPECT_NE(known.back(), '\r');
+  EXPECT_NE(known.back(), ' ');
+}
+
+TEST(ErrorList, JoinsEscapedLinesWithAnEscapedLineFeed) {
+  ErrorList errors;
+  EXPECT_EQ(errors.escapedForEvent(), "");
+  errors.recordFailure(u"C:\\a\\b.txt", u"D:\\x\\b.txt", "Copy failed: Disk full.");
+  errors.recordWarning(u"s", u"d", "Unable to preserve directory timestamps: x");
+  EXPECT_EQ(errors.escapedForEvent(),
+            "C:\\\\a\\\\b.txt -> D:\\\\x\\\\b.txt: Copy failed: Disk full.\\n"
+            "Warning: s -> d: Unable to preserve directory timestamps: x");
+}
+
+TEST(ErrorList, KeepsEveryLineFromManyThreads) {
+  ErrorList errors;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) errors.recordFailure(u"s", u"d", "m");
+    });
+  }
+  for (auto& t : threads) t.join();
+  std::string all = errors.escapedForEvent();
+  size_t lines = 1;
+  for (size_t p = all.find("\\n"); p != std::string::npos; p = all.find("\\n", p + 2)) ++lines;
+  EXPECT_EQ(lines, 1600u);
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,30 @@
+// Everything a phase shares with the rest of the job, passed down instead of
+// held in globals so that a test can run a phase against captured events.
+#ifndef QV_FRAME_JOB_CONTEXT_H_
+#define QV_FRAME_JOB_CONTEXT_H_
+
+#include "frame/control_state.h"
+#include "frame/event_stream.h"
+#include "frame/failure_texts.h"
+#include "frame/job_counters.h"
+#include "frame/request.h"
+#include "platform/platform.h"
+
+namespace qv {
+
+struct JobContext {
+  Platform& platform;
+  EventStream& events;
+  ControlState& control;
+  ErrorList& errors;
+  JobCounters& counters;
+  // Read by every subsystem; the scan appends to its lists and the copy
+  // engine fills in the per-item state.
+  WorkerRequest& request;
+
+  std::string errorText(SysError code) { return systemErrorText(platform, code); }
+};
+
+}  // namespace qv
+
+#endif  // QV_FRAME_JOB_CONTEXT_H_

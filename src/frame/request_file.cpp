@@ -1,0 +1,17 @@
+#include "frame/request_file.h"
+
+#include <stdexcept>
+
+#include "frame/request_reader.h"
+
+namespace qv {
+
+WorkerRequest readRequest(Platform& platform, const std::u16string& path) {
+  std::string bytes;
+  if (path.empty() || platform.readWholeFile(path, bytes) != 0) {
+    throw std::runtime_error(kRequestUnableToOpen);
+  }
+  return parseRequest(bytes);
+}
+
+}  // namespace qv

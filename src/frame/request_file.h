@@ -1,0 +1,18 @@
+#ifndef QV_FRAME_REQUEST_FILE_H_
+#define QV_FRAME_REQUEST_FILE_H_
+
+#include <string>
+
+#include "frame/request.h"
+#include "platform/platform.h"
+
+namespace qv {
+
+// Reads and decodes the request file at `path`. Raises std::runtime_error
+// with the request's refusal messages; an unreadable file is "Unable to
+// open the native worker request.".
+WorkerRequest readRequest(Platform& platform, const std::u16string& path);
+
+}  // namespace qv
+
+#endif  // QV_FRAME_REQUEST_FILE_H_

@@ -1,0 +1,21 @@
+// Text conversions shared by the frame and the phases.
+
+#ifndef QV_FRAME_TEXT_H_
+#define QV_FRAME_TEXT_H_
+
+#include <string>
+#include <string_view>
+
+namespace qv {
+
+// Decodes UTF-8 into UTF-16, refusing anything that is not well-formed UTF-8:
+// stray continuation bytes, truncated sequences, overlong forms, encoded
+// surrogates (U+D800 to U+DFFF) and code points above U+10FFFF. U+0000, a
+// leading byte-order mark and noncharacters are ordinary characters and are
+// kept. Returns true with `out` replaced by the decoded text, or false with
+// `out` empty.
+bool utf8ToUtf16Strict(std::string_view in, std::u16string& out);
+
+}  // namespace qv
+
+#endif  // QV_FRAME_TEXT_H_

@@ -1,0 +1,162 @@
+// The worker's command line, its refusals of broken requests and the shape
+// of an empty job, checked byte for byte on the real binary.
+#include <gtest/gtest.h>
+
+#include "support/worker_run.h"
+
+namespace qv::test {
+namespace {
+
+using tools::RequestFields;
+using tools::writeRequest;
+
+const char kEmptyComplete[] =
+    "{\"type\":\"complete\",\"totalBytes\":0,\"copiedBytes\":0,\"totalFiles\":0,"
+    "\"completedFiles\":0,\"skippedFiles\":0,\"failedFiles\":0,\"cancelled\":false,"
+    "\"errors\":\"\"}";
+
+std::string lines(std::initializer_list<std::string> events) {
+  std::string out;
+  for (const std::string& e : events) out += e + std::string(eventLineEnd());
+  return out;
+}
+
+std::string fatalLine(const std::string& message) {
+  return "{\"type\":\"fatal\",\"message\":\"" + message + "\"}";
+}
+
+TEST(CommandLine, AnythingButRequestAndAPathGivesUsage) {
+  ScratchDir dir;
+  writeBytes(dir.path() / "r.bin", writeRequest(RequestFields{}));
+  const std::string request = dir.text("r.bin");
+  const std::vector<std::vector<std::string>> wrong = {
+      {}, {"--request"}, {"--Request", request}, {"--REQUEST", request},
+      {"--request", request, "extra"}, {"--req", request}, {"-request", request},
+      {request, "--request"}};
+  const std::string usage =
+      "Usage: Quorvel.NativeWorker.exe --request <request-file>" + std::string(eventLineEnd());
+  for (const auto& args : wrong) {
+    ProcessResult result = runToEnd(workerPath(), args);
+    EXPECT_EQ(result.exitCode, 64) << args.size();
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, usage);
+  }
+}
+
+TEST(Request, MissingFileIsFatal) {
+  ScratchDir dir;
+  ProcessResult result = runToEnd(workerPath(), {"--request", dir.text("absent.bin")});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.out, lines({kHelloLine, fatalLine("Unable to open the native worker request.")}));
+  EXPECT_EQ(result.err, "");
+  // An empty path fails to open the same way.
+  result = runToEnd(workerPath(), {"--request", ""});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.out, lines({kHelloLine, fatalLine("Unable to open the native worker request.")}));
+}
+
+TEST(Request, EveryRefusalReachesTheHostVerbatim) {
+  tools::RequestOffsets at;
+  RequestFields full;
+  full.sourceRoots = {"C:\\src"};
+  full.files = {{"a", "", "b", 1, 2}};
+  full.directories = {{"a", "", "b"}};
+  const std::string valid = writeRequest(full, &at);
+  const std::string ended = "The native worker request ended unexpectedly.";
+
+  struct Case {
+    std::string name;
+    std::string bytes;
+    std::string message;
+  };
+  std::vector<Case> cases = {
+      {"signature cut", tools::truncateAt(valid, 5), ended},
+      {"version cut", tools::truncateAt(valid, at.protocolVersion + 2), ended},
+      {"byte field cut", tools::truncateAt(valid, at.verifyOnly), ended},
+      {"u32 field cut", tools::truncateAt(valid, at.workerCount + 3), ended},
+      {"string length cut", tools::truncateAt(valid, at.destinationRoot + 1), ended},
+      {"string bytes cut", tools::truncateAt(valid, at.sourceRoots[0] + 5), ended},
+      {"u64 field cut", tools::truncateAt(valid, at.files[0].lastWriteTime + 7), ended},
+      {"directory cut", tools::truncateAt(valid, at.directories[0].destinationPath + 4), ended},
+  };
+  RequestFields badSignature;
+  badSignature.signature = "QVCWREQ2";
+  cases.push_back({"signature", writeRequest(badSignature),
+                   "The native worker request has an invalid signature."});
+  for (uint32_t version : {2u, 4u}) {
+    RequestFields v;
+    v.protocolVersion = version;
+    cases.push_back({"version", writeRequest(v),
+                     "The app and native worker protocol versions do not match."});
+  }
+  std::string tooLong = writeRequest(RequestFields{}, &at);
+  tools::patchU32(tooLong, at.destinationRoot, 16777217);
+  cases.push_back({"string length", tooLong, "A native worker request string is too large."});
+  RequestFields lone;
+  lone.destinationRoot = "a\x80";
+  cases.push_back({"lone continuation", writeRequest(lone),
+                   "A native worker request path is not valid UTF-8."});
+  RequestFields cutSequence;
+  cutSequence.sourceRoots = {"abc\xC3"};
+  cases.push_back({"lead byte at end", writeRequest(cutSequence),
+                   "A native worker request path is not valid UTF-8."});
+  RequestFields roots;
+  roots.sourceRootCount = 1000001;
+  cases.push_back({"roots", writeRequest(roots),
+                   "The native worker request has too many source roots."});
+  RequestFields files;
+  files.fileCount = 100000001;
+  cases.push_back({"files", writeRequest(files), "The native worker request has too many files."});
+  RequestFields folders;
+  folders.directoryCount = 100000001;
+  cases.push_back({"folders", writeRequest(folders),
+                   "The native worker request has too many directories."});
+
+  ScratchDir dir;
+  for (const Case& c : cases) {
+    ProcessResult result = runWorkerOn(dir, c.bytes);
+    EXPECT_EQ(result.exitCode, 1) << c.name;
+    EXPECT_EQ(result.out, lines({kHelloLine, fatalLine(c.message)})) << c.name;
+    EXPECT_EQ(result.err, "") << c.name;
+  }
+}
+
+TEST(Request, LongestStringIsAccepted) {
+  RequestFields fields;
+  fields.destinationRoot = std::string(16777216, 'x');
+  ScratchDir dir;
+  ProcessResult result = runWorkerOn(dir, writeRequest(fields));
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.out, lines({kHelloLine, kEmptyComplete}));
+}
+
+TEST(EmptyJob, CompletesWithStandardInputClosedOrOpen) {
+  ScratchDir dir;
+  for (uint8_t verifyOnly : {0, 1}) {
+    RequestFields fields;
+    fields.verifyOnly = verifyOnly;
+    writeBytes(dir.path() / "r.bin", writeRequest(fields));
+    for (bool closeInput : {true, false}) {
+      ProcessResult result =
+          runToEnd(workerPath(), {"--request", dir.text("r.bin")}, {}, closeInput);
+      EXPECT_EQ(result.exitCode, 0) << closeInput;
+      EXPECT_EQ(result.out, lines({kHelloLine, kEmptyComplete})) << closeInput;
+      EXPECT_EQ(result.err, "");
+    }
+  }
+}
+
+TEST(EmptyJob, ACancelAfterTheEndIsNotReported) {
+  ScratchDir dir;
+  writeBytes(dir.path() / "r.bin", writeRequest(RequestFields{}));
+  // Commands that are not commands, then a cancel that may land after the
+  // phase: either way the job completes, and an empty job is never cancelled
+  // before it started.
+  ProcessResult result = runToEnd(workerPath(), {"--request", dir.text("r.bin")},
+                                  "Cancel\nresume\npause \n", true);
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.out, lines({kHelloLine, kEmptyComplete}));
+}
+
+}  // namespace
+}  // namespace qv::test

@@ -1,0 +1,199 @@
+// A Platform that forwards every call to another one and can make chosen
+// calls fail, run code around them, and count them. Tests use it to reach the
+// engine's failure paths: a disk that fills up at the Nth write, a rename
+// that is refused, a source that changes between two calls.
+//
+// Faults and hooks may be added while other threads use the platform; every
+// member is safe to call from any thread. Hooks run on the calling thread,
+// outside the wrapper's lock, so a hook may call the wrapper itself.
+#ifndef QV_TESTS_SUPPORT_FAULT_PLATFORM_H_
+#define QV_TESTS_SUPPORT_FAULT_PLATFORM_H_
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace qv::test {
+
+// The operations the wrapper counts, fails and hooks. Read, Write,
+// FileSetTimes and CloseFile are calls on the files the wrapper hands out;
+// MetadataSetTimes is the call on a metadata writer.
+enum class Op {
+  ReadWholeFile,
+  QueryPath,
+  ReadFileInfo,
+  OpenForMetadataWrite,
+  MetadataSetTimes,
+  SetAttributes,
+  OpenForRead,
+  Read,
+  CreateStagingFile,
+  Write,
+  FileSetTimes,
+  CloseFile,
+  RemoveFile,
+  RenameFile,
+  CreateDirectory,
+  ListDirectory,
+  FinalPath,
+  CopySmallFile,
+  CopyLargeFile,
+  CreateSha256,
+  Count_
+};
+
+enum class When { Before, After };
+
+constexpr uint32_t kEveryCall = UINT32_MAX;
+
+// Which calls of an operation a fault or hook acts on.
+struct CallMatch {
+  // Empty: every path. Otherwise the call's path must equal it exactly; for
+  // a rename or a copy either of its two paths may. Calls on an open file
+  // carry the path it was opened with.
+  std::u16string path;
+  // Matching calls let through before the first one acted on.
+  uint64_t skip = 0;
+  // Matching calls acted on after the skipped ones.
+  uint32_t times = kEveryCall;
+};
+
+class FaultPlatform : public Platform {
+ public:
+  using Hook = std::function<void(const std::u16string& path)>;
+
+  explicit FaultPlatform(Platform& inner) : inner_(inner) {}
+
+  Platform& inner() { return inner_; }
+
+  // Matching calls fail with `code` without reaching the wrapped platform
+  // (a failed write reports 0 bytes written). For CreateSha256 use
+  // failSha256 instead.
+  void failCalls(Op op, SysError code, CallMatch match = {});
+  // The nth write from now (1: the next one), to any file, fails with
+  // diskFullError().
+  void failNthWrite(uint64_t n);
+  // Matching large copies run for real until the running total reaches
+  // `afterBytes`, then stop at that progress report and fail with `code`,
+  // leaving whatever the wrapped copier leaves of a stopped copy. A copy that
+  // ends before reaching it fails with `code` as well.
+  void failLargeCopyAfter(uint64_t afterBytes, SysError code, CallMatch match = {});
+  // Matching SHA-256 set-ups fail at `step`.
+  void failSha256(Sha256Failure step, CallMatch match = {});
+  // Runs `hook` with the call's (first) path before or after matching calls,
+  // failed ones included.
+  void addHook(Op op, When when, Hook hook, CallMatch match = {});
+  // Drops every fault and hook; the counts stay.
+  void clear();
+
+  // Calls of `op` so far, failed ones included.
+  uint64_t calls(Op op) const;
+
+  // ---- Platform, forwarded ----
+  PathStyle pathStyle() const override { return inner_.pathStyle(); }
+  std::u16string systemErrorMessage(SysError code) override {
+    return inner_.systemErrorMessage(code);
+  }
+  std::string errorNumberLabel() const override { return inner_.errorNumberLabel(); }
+  uint32_t processId() override { return inner_.processId(); }
+  uint32_t logicalProcessorCount() override { return inner_.logicalProcessorCount(); }
+  void useUtf8Output() override { inner_.useUtf8Output(); }
+  std::unique_ptr<LineReader> openStandardInput() override {
+    return inner_.openStandardInput();
+  }
+  bool isNotFoundFamily(SysError code) const override {
+    return inner_.isNotFoundFamily(code);
+  }
+  bool isAlreadyExists(SysError code) const override {
+    return inner_.isAlreadyExists(code);
+  }
+  bool isAccessDenied(SysError code) const override {
+    return inner_.isAccessDenied(code);
+  }
+  SysError pathNotFoundError() const override { return inner_.pathNotFoundError(); }
+  SysError diskFullError() const override { return inner_.diskFullError(); }
+  uint32_t normalAttributes() const override { return inner_.normalAttributes(); }
+  uint32_t attributesToPreserve(const FileInfo& source) const override {
+    return inner_.attributesToPreserve(source);
+  }
+
+  SysError readWholeFile(const std::u16string& path, std::string& contents) override;
+  SysError queryPath(const std::u16string& path, LinkMode mode,
+                     FileInfo& info) override;
+  SysError readFileInfo(const std::u16string& path, FileInfo& info) override;
+  SysError openForMetadataWrite(const std::u16string& path,
+                                std::unique_ptr<MetadataWriter>& out) override;
+  SysError setAttributes(const std::u16string& path, uint32_t attributes) override;
+  SysError openForRead(const std::u16string& path, ReadPurpose purpose,
+                       std::unique_ptr<ReadableFile>& out) override;
+  SysError createStagingFile(const std::u16string& path,
+                             std::unique_ptr<WritableFile>& out) override;
+  SysError removeFile(const std::u16string& path) override;
+  SysError renameFile(const std::u16string& from, const std::u16string& to,
+                      ExistingTarget existing) override;
+  SysError createDirectory(const std::u16string& path) override;
+  SysError listDirectory(
+      const std::u16string& path,
+      const std::function<bool(const DirectoryEntry&)>& visit) override;
+  SysError finalPath(const std::u16string& path, std::u16string& out) override;
+  SysError copySmallFile(const std::u16string& source, const std::u16string& target,
+                         ExistingTarget existing) override;
+  SysError copyLargeFile(
+      const std::u16string& source, const std::u16string& target,
+      ExistingTarget existing,
+      const std::function<CopyProgress(uint64_t totalTransferred)>& progress) override;
+  std::unique_ptr<Sha256> createSha256(Sha256Failure& failure) override;
+
+  // What the rules say about one call; used by the wrapped files too.
+  struct Plan {
+    bool fail = false;
+    SysError code = 0;
+    bool stopLargeCopy = false;
+    uint64_t stopAfterBytes = 0;
+    std::vector<Hook> before;
+    std::vector<Hook> after;
+  };
+  Plan planCall(Op op, const std::u16string& path,
+                const std::u16string& secondPath = {});
+
+  // Counts the call, runs its hooks and either fails it or runs `forward`.
+  template <typename Forward>
+  SysError run(Op op, const std::u16string& path, Forward&& forward) {
+    Plan plan = planCall(op, path);
+    for (const Hook& hook : plan.before) hook(path);
+    SysError result = plan.fail ? plan.code : forward();
+    for (const Hook& hook : plan.after) hook(path);
+    return result;
+  }
+
+ private:
+  enum class Action { Fail, StopLargeCopy, FailSha256, HookBefore, HookAfter };
+  struct Rule {
+    Op op;
+    Action action;
+    SysError code = 0;
+    uint64_t afterBytes = 0;
+    Hook hook;
+    CallMatch match;
+    uint64_t skipped = 0;
+    uint32_t used = 0;
+  };
+  void addRule(Rule rule);
+
+  Platform& inner_;
+  std::array<std::atomic<uint64_t>, static_cast<size_t>(Op::Count_)> counts_{};
+
+  mutable std::mutex mutex_;
+  // Guarded by mutex_.
+  std::vector<Rule> rules_;
+};
+
+}  // namespace qv::test
+
+#endif  // QV_TESTS_SUPPORT_FAULT_PLATFORM_H_

@@ -1,0 +1,83 @@
+#include "support/subprocess.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace qv::test {
+
+Subprocess::Subprocess(const std::string& program, const std::vector<std::string>& args)
+    : child_(startChild(program, args)) {
+  outReader_ = std::thread([this] { pump(1); });
+  errReader_ = std::thread([this] { pump(2); });
+}
+
+Subprocess::~Subprocess() {
+  if (wait(std::chrono::seconds(30)) < 0) child_->kill();
+  if (outReader_.joinable()) outReader_.join();
+  if (errReader_.joinable()) errReader_.join();
+}
+
+void Subprocess::pump(int stream) {
+  char buffer[65536];
+  for (;;) {
+    size_t n = child_->read(stream, buffer, sizeof buffer);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (n == 0) {
+      --openStreams_;
+      changed_.notify_all();
+      return;
+    }
+    (stream == 1 ? out_ : err_).append(buffer, n);
+    changed_.notify_all();
+  }
+}
+
+bool Subprocess::waitForOutput(const std::function<bool(const std::string&)>& ready,
+                               std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return ready(out_) || openStreams_ == 0; }) &&
+         ready(out_);
+}
+
+int Subprocess::wait(std::chrono::milliseconds timeout) {
+  int code = child_->waitForExit(timeout);
+  if (code < 0) {
+    child_->kill();
+    child_->waitForExit(std::chrono::seconds(10));
+  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait_for(lock, std::chrono::seconds(10), [&] { return openStreams_ == 0; });
+  return code;
+}
+
+std::string Subprocess::out() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return out_;
+}
+
+std::string Subprocess::err() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return err_;
+}
+
+ProcessResult runToEnd(const std::string& program, const std::vector<std::string>& args,
+                       std::string_view input, bool closeInput) {
+  Subprocess process(program, args);
+  if (!input.empty()) process.write(input);
+  if (closeInput) process.closeInput();
+  ProcessResult result;
+  result.exitCode = process.wait();
+  result.out = process.out();
+  result.err = process.err();
+  return result;
+}
+
+std::string workerPath() {
+  const char* path = std::getenv("QV_WORKER");
+  if (path == nullptr || *path == '\0') {
+    throw std::runtime_error("QV_WORKER is not set: run the process tests through ctest");
+  }
+  return path;
+}
+
+}  // namespace qv::test
