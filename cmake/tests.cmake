@@ -16,7 +16,11 @@ foreach(t gtest gtest_main)
   target_compile_options(${t} PRIVATE -w)
 endforeach()
 
-find_package(ZLIB QUIET)
+# zlib is the reference for the CRC-32 tests on Linux; the Windows build's
+# tests carry their own bit-by-bit reference instead.
+if(NOT WIN32)
+  find_package(ZLIB QUIET)
+endif()
 
 file(GLOB_RECURSE QV_UNIT_TEST_SOURCES CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/src/*_test.cpp ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp)

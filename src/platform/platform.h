@@ -49,6 +49,10 @@ struct FileInfo {
   // the system opens as the file or folder it stands for. Only reported by
   // queryPath with LinkMode::NoFollow; always false on POSIX.
   bool isOtherReparsePoint = false;
+  // POSIX only: neither a regular file, a folder nor a link (a FIFO, socket
+  // or device), which the scan skips because reading it may never end.
+  // Always false on Windows.
+  bool isSpecial = false;
   FileTime creationTime;
   FileTime lastAccessTime;
   FileTime lastWriteTime;
@@ -176,7 +180,9 @@ class Platform {
   // ---- metadata ----
 
   // Attributes, size and times of a path without opening it
-  // (GetFileAttributesExW, lstat/stat).
+  // (GetFileAttributesExW, lstat/stat). Not for a file's identity: on
+  // Windows volumeId, fileIndex and linkCount are 0 unless a link was
+  // followed; readFileInfo has them.
   virtual SysError queryPath(const std::u16string& path, LinkMode mode,
                              FileInfo& info) = 0;
   // Opens the path for attribute reading only (folders too, links
@@ -239,7 +245,9 @@ class Platform {
                                  ExistingTarget existing) = 0;
   // Copies a file of any size, reporting the running byte total to
   // `progress` between chunks; a Cancel answer stops the copy and the call
-  // then fails (the engine tells a cancel from its own flag).
+  // then fails (the engine tells a cancel from its own flag). An empty
+  // `progress` is not called; an exception from it stops the copy and
+  // leaves this call. Some systems' copiers never report progress (Wine).
   virtual SysError copyLargeFile(
       const std::u16string& source, const std::u16string& target,
       ExistingTarget existing,

@@ -1,4 +1,5 @@
-#pragma once
+#ifndef QV_VERIFY_CRC32_H_
+#define QV_VERIFY_CRC32_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -17,3 +18,5 @@ uint32_t crc32Update(uint32_t crc, const void* data, size_t size);
 const char* crc32Implementation();
 
 }  // namespace qv
+
+#endif  // QV_VERIFY_CRC32_H_

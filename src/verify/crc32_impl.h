@@ -1,4 +1,5 @@
-#pragma once
+#ifndef QV_VERIFY_CRC32_IMPL_H_
+#define QV_VERIFY_CRC32_IMPL_H_
 
 // The individual CRC-32 routines behind crc32Update, exposed so that tests can
 // check each one on its own. All take and return the same value as
@@ -25,3 +26,5 @@ bool cpuHasPclmul();
 bool cpuHasVpclmul();
 
 }  // namespace qv::detail
+
+#endif  // QV_VERIFY_CRC32_IMPL_H_

@@ -82,7 +82,8 @@ QV_TARGET("pclmul") uint32_t finish(__m128i x, const unsigned char* p, size_t si
   return crc32Slice(~reduce128(x), p, size);
 }
 
-QV_TARGET("avx512f,vpclmulqdq,pclmul") inline __m512i fold512(__m512i acc, __m512i next, __m512i k) {
+QV_TARGET("avx512f,vpclmulqdq,pclmul")
+inline __m512i fold512(__m512i acc, __m512i next, __m512i k) {
   __m512i lo = _mm512_clmulepi64_epi128(acc, k, 0x00);
   __m512i hi = _mm512_clmulepi64_epi128(acc, k, 0x11);
   return _mm512_ternarylogic_epi64(lo, hi, next, 0x96);  // lo ^ hi ^ next
@@ -114,9 +115,7 @@ QV_TARGET("xsave") unsigned long long enabledStateMask() { return _xgetbv(0); }
 
 }  // namespace
 
-bool cpuHasPclmul() {
-  return (cpuid(1).c & (1u << 1)) != 0;
-}
+bool cpuHasPclmul() { return (cpuid(1).c & (1u << 1)) != 0; }
 
 bool cpuHasVpclmul() {
   CpuId one = cpuid(1);
@@ -152,18 +151,21 @@ QV_TARGET("pclmul") uint32_t crc32Pclmul(uint32_t crc, const void* data, size_t 
   return finish(x, p, size);
 }
 
-// Every vector value stays in a register (32 are available and fewer than ten
-// are live), and all memory access is unaligned: gcc for Windows x64 cannot
-// align stack slots beyond 16 bytes, so a spilled 64-byte vector would fault.
+// Windows x64 only guarantees a 16-byte aligned stack, so an aligned move of a
+// spilled 64-byte vector could fault there. Nothing here depends on wider
+// alignment: data is read with unaligned loads, at -O2 every vector stays in a
+// register (fewer than ten of the 32 are live), and mingw-w64 gcc 12 spills
+// with unaligned moves at -O0 (checked under Wine at both levels).
 QV_TARGET("avx512f,vpclmulqdq,pclmul")
 uint32_t crc32Vpclmul(uint32_t crc, const void* data, size_t size) {
   const auto* p = static_cast<const unsigned char*>(data);
   if (size < 256) return crc32Pclmul(crc, p, size);
   const __m512i k4 = _mm512_set_epi64(kFold2048Hi, kFold2048Lo, kFold2048Hi, kFold2048Lo,
                                       kFold2048Hi, kFold2048Lo, kFold2048Hi, kFold2048Lo);
-  const __m512i k1 = _mm512_set_epi64(kFold512Hi, kFold512Lo, kFold512Hi, kFold512Lo,
-                                      kFold512Hi, kFold512Lo, kFold512Hi, kFold512Lo);
-  __m512i z0 = _mm512_xor_si512(load512(p), _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(~crc))));
+  const __m512i k1 = _mm512_set_epi64(kFold512Hi, kFold512Lo, kFold512Hi, kFold512Lo, kFold512Hi,
+                                      kFold512Lo, kFold512Hi, kFold512Lo);
+  __m512i z0 = _mm512_xor_si512(load512(p),
+                                _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(~crc))));
   __m512i z1 = load512(p + 64);
   __m512i z2 = load512(p + 128);
   __m512i z3 = load512(p + 192);
@@ -183,9 +185,10 @@ uint32_t crc32Vpclmul(uint32_t crc, const void* data, size_t size) {
                                         _mm512_maskz_mov_epi64(0xC0, z), 0x96);
   // The zero-masking extract avoids gcc 12's false "may be used uninitialized"
   // from the plain forms.
-  __m128i x = _mm_xor_si128(
-      _mm_xor_si128(_mm512_maskz_extracti32x4_epi32(0xF, t, 0), _mm512_maskz_extracti32x4_epi32(0xF, t, 1)),
-      _mm_xor_si128(_mm512_maskz_extracti32x4_epi32(0xF, t, 2), _mm512_maskz_extracti32x4_epi32(0xF, t, 3)));
+  __m128i x = _mm_xor_si128(_mm_xor_si128(_mm512_maskz_extracti32x4_epi32(0xF, t, 0),
+                                          _mm512_maskz_extracti32x4_epi32(0xF, t, 1)),
+                            _mm_xor_si128(_mm512_maskz_extracti32x4_epi32(0xF, t, 2),
+                                          _mm512_maskz_extracti32x4_epi32(0xF, t, 3)));
   return finish(x, p, size);
 }
 
@@ -197,8 +200,12 @@ namespace qv::detail {
 
 bool cpuHasPclmul() { return false; }
 bool cpuHasVpclmul() { return false; }
-uint32_t crc32Pclmul(uint32_t crc, const void* data, size_t size) { return crc32Slice(crc, data, size); }
-uint32_t crc32Vpclmul(uint32_t crc, const void* data, size_t size) { return crc32Slice(crc, data, size); }
+uint32_t crc32Pclmul(uint32_t crc, const void* data, size_t size) {
+  return crc32Slice(crc, data, size);
+}
+uint32_t crc32Vpclmul(uint32_t crc, const void* data, size_t size) {
+  return crc32Slice(crc, data, size);
+}
 
 }  // namespace qv::detail
 

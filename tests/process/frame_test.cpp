@@ -21,6 +21,20 @@ std::string lines(std::initializer_list<std::string> events) {
   return out;
 }
 
+// An empty job: "hello" first, "complete" last, and between them only the
+// phase's progress events.
+void expectEmptyJob(const ProcessResult& result) {
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.err, "");
+  std::vector<std::string> events = eventLines(result.out);
+  ASSERT_GE(events.size(), 2u) << result.out;
+  EXPECT_EQ(events.front(), kHelloLine);
+  EXPECT_EQ(events.back(), kEmptyComplete);
+  for (size_t i = 1; i + 1 < events.size(); ++i) {
+    EXPECT_EQ(events[i].rfind("{\"type\":\"progress\",", 0), 0u) << events[i];
+  }
+}
+
 std::string fatalLine(const std::string& message) {
   return "{\"type\":\"fatal\",\"message\":\"" + message + "\"}";
 }
@@ -125,9 +139,7 @@ TEST(Request, LongestStringIsAccepted) {
   RequestFields fields;
   fields.destinationRoot = std::string(16777216, 'x');
   ScratchDir dir;
-  ProcessResult result = runWorkerOn(dir, writeRequest(fields));
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(result.out, lines({kHelloLine, kEmptyComplete}));
+  expectEmptyJob(runWorkerOn(dir, writeRequest(fields)));
 }
 
 TEST(EmptyJob, CompletesWithStandardInputClosedOrOpen) {
@@ -137,25 +149,17 @@ TEST(EmptyJob, CompletesWithStandardInputClosedOrOpen) {
     fields.verifyOnly = verifyOnly;
     writeBytes(dir.path() / "r.bin", writeRequest(fields));
     for (bool closeInput : {true, false}) {
-      ProcessResult result =
-          runToEnd(workerPath(), {"--request", dir.text("r.bin")}, {}, closeInput);
-      EXPECT_EQ(result.exitCode, 0) << closeInput;
-      EXPECT_EQ(result.out, lines({kHelloLine, kEmptyComplete})) << closeInput;
-      EXPECT_EQ(result.err, "");
+      SCOPED_TRACE(closeInput);
+      expectEmptyJob(runToEnd(workerPath(), {"--request", dir.text("r.bin")}, {}, closeInput));
     }
   }
 }
 
-TEST(EmptyJob, ACancelAfterTheEndIsNotReported) {
+TEST(EmptyJob, LinesThatAreNotCommandsChangeNothing) {
   ScratchDir dir;
   writeBytes(dir.path() / "r.bin", writeRequest(RequestFields{}));
-  // Commands that are not commands, then a cancel that may land after the
-  // phase: either way the job completes, and an empty job is never cancelled
-  // before it started.
-  ProcessResult result = runToEnd(workerPath(), {"--request", dir.text("r.bin")},
-                                  "Cancel\nresume\npause \n", true);
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(result.out, lines({kHelloLine, kEmptyComplete}));
+  expectEmptyJob(runToEnd(workerPath(), {"--request", dir.text("r.bin")},
+                          "Cancel\nresume\npause \n", true));
 }
 
 }  // namespace

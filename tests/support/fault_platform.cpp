@@ -69,16 +69,18 @@ class FaultMetadataWriter final : public MetadataWriter {
 
 }  // namespace
 
-void FaultPlatform::addRule(Rule rule) {
+void FaultPlatform::addRule(Op op, Action action, Rule rule) {
+  rule.op = op;
+  rule.action = action;
   std::lock_guard<std::mutex> lock(mutex_);
   rules_.push_back(std::move(rule));
 }
 
 void FaultPlatform::failCalls(Op op, SysError code, CallMatch match) {
-  Rule rule{op, Action::Fail};
+  Rule rule;
   rule.code = code;
   rule.match = std::move(match);
-  addRule(std::move(rule));
+  addRule(op, Action::Fail, std::move(rule));
 }
 
 void FaultPlatform::failNthWrite(uint64_t n) {
@@ -90,25 +92,26 @@ void FaultPlatform::failNthWrite(uint64_t n) {
 
 void FaultPlatform::failLargeCopyAfter(uint64_t afterBytes, SysError code,
                                        CallMatch match) {
-  Rule rule{Op::CopyLargeFile, Action::StopLargeCopy};
+  Rule rule;
   rule.code = code;
   rule.afterBytes = afterBytes;
   rule.match = std::move(match);
-  addRule(std::move(rule));
+  addRule(Op::CopyLargeFile, Action::StopLargeCopy, std::move(rule));
 }
 
 void FaultPlatform::failSha256(Sha256Failure step, CallMatch match) {
-  Rule rule{Op::CreateSha256, Action::FailSha256};
+  Rule rule;
   rule.code = static_cast<SysError>(step);
   rule.match = std::move(match);
-  addRule(std::move(rule));
+  addRule(Op::CreateSha256, Action::FailSha256, std::move(rule));
 }
 
 void FaultPlatform::addHook(Op op, When when, Hook hook, CallMatch match) {
-  Rule rule{op, when == When::Before ? Action::HookBefore : Action::HookAfter};
+  Rule rule;
   rule.hook = std::move(hook);
   rule.match = std::move(match);
-  addRule(std::move(rule));
+  addRule(op, when == When::Before ? Action::HookBefore : Action::HookAfter,
+          std::move(rule));
 }
 
 void FaultPlatform::clear() {
@@ -139,7 +142,7 @@ FaultPlatform::Plan FaultPlatform::planCall(Op op, const std::u16string& path,
                          rule.action == Action::StopLargeCopy ||
                          rule.action == Action::FailSha256;
     if (isFault && (plan.fail || plan.stopLargeCopy)) continue;
-    if (rule.used != kEveryCall) ++rule.used;
+    if (rule.match.times != kEveryCall) ++rule.used;
     switch (rule.action) {
       case Action::Fail:
       case Action::FailSha256:

@@ -5,7 +5,8 @@
 //
 // Faults and hooks may be added while other threads use the platform; every
 // member is safe to call from any thread. Hooks run on the calling thread,
-// outside the wrapper's lock, so a hook may call the wrapper itself.
+// outside the wrapper's lock, so a hook may call the wrapper itself. The
+// files and writers it hands out refer to it and must not outlive it.
 #ifndef QV_TESTS_SUPPORT_FAULT_PLATFORM_H_
 #define QV_TESTS_SUPPORT_FAULT_PLATFORM_H_
 
@@ -79,10 +80,11 @@ class FaultPlatform : public Platform {
   // The nth write from now (1: the next one), to any file, fails with
   // diskFullError().
   void failNthWrite(uint64_t n);
-  // Matching large copies run for real until the running total reaches
-  // `afterBytes`, then stop at that progress report and fail with `code`,
+  // Matching large copies run for real, reporting their progress to the
+  // caller, until a report's total is above 0 and at least `afterBytes`;
+  // the wrapper then answers cancel itself and the copy fails with `code`,
   // leaving whatever the wrapped copier leaves of a stopped copy. A copy that
-  // ends before reaching it fails with `code` as well.
+  // ends before that fails with `code` as well.
   void failLargeCopyAfter(uint64_t afterBytes, SysError code, CallMatch match = {});
   // Matching SHA-256 set-ups fail at `step`.
   void failSha256(Sha256Failure step, CallMatch match = {});
@@ -150,7 +152,9 @@ class FaultPlatform : public Platform {
       const std::function<CopyProgress(uint64_t totalTransferred)>& progress) override;
   std::unique_ptr<Sha256> createSha256(Sha256Failure& failure) override;
 
-  // What the rules say about one call; used by the wrapped files too.
+  // ---- used by the wrapped files ----
+
+  // What the rules say about one call, which it counts.
   struct Plan {
     bool fail = false;
     SysError code = 0;
@@ -175,8 +179,8 @@ class FaultPlatform : public Platform {
  private:
   enum class Action { Fail, StopLargeCopy, FailSha256, HookBefore, HookAfter };
   struct Rule {
-    Op op;
-    Action action;
+    Op op = Op::Count_;
+    Action action = Action::Fail;
     SysError code = 0;
     uint64_t afterBytes = 0;
     Hook hook;
@@ -184,7 +188,7 @@ class FaultPlatform : public Platform {
     uint64_t skipped = 0;
     uint32_t used = 0;
   };
-  void addRule(Rule rule);
+  void addRule(Op op, Action action, Rule rule);
 
   Platform& inner_;
   std::array<std::atomic<uint64_t>, static_cast<size_t>(Op::Count_)> counts_{};

@@ -38,6 +38,7 @@ void fill(const RawInfo& raw, FileInfo& out) {
   out.attributes = raw.mode & 07777;
   out.isDirectory = S_ISDIR(raw.mode);
   out.isLink = S_ISLNK(raw.mode);
+  out.isSpecial = !S_ISREG(raw.mode) && !S_ISDIR(raw.mode) && !S_ISLNK(raw.mode);
   // Only a regular file's size means bytes to copy; a folder's or a link's
   // size is 0, as the Windows file API gives it.
   out.size = S_ISREG(raw.mode) ? raw.size : 0;

@@ -31,4 +31,13 @@ std::u16string fromNativeName(std::string_view bytes);
 
 }  // namespace qv::posix
 
+namespace qv {
+
+// For the entry point, which gets its arguments as file-system bytes.
+inline std::u16string fileSystemToUtf16(std::string_view bytes) {
+  return posix::fromNativeName(bytes);
+}
+
+}  // namespace qv
+
 #endif  // QV_PLATFORM_POSIX_POSIX_TEXT_H_

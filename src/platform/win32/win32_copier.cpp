@@ -90,8 +90,9 @@ SysError Win32Platform::copyLargeFile(
   ProgressContext context{&progress, nullptr};
   // The copy stops through the routine's answer, never through this flag.
   BOOL cancel = FALSE;
-  BOOL ok = CopyFileExW(wide(source), wide(target), copyProgressRoutine, &context,
-                        &cancel, copyFlags(existing));
+  LPPROGRESS_ROUTINE routine = progress ? copyProgressRoutine : nullptr;
+  BOOL ok = CopyFileExW(wide(source), wide(target), routine, &context, &cancel,
+                        copyFlags(existing));
   SysError error = ok ? 0 : lastError();
   if (context.failure) std::rethrow_exception(context.failure);
   return error;

@@ -44,8 +44,11 @@ class Win32LineReader final : public LineReader {
     cancelled_ = true;
     // The reader may have passed its test of the flag without having entered
     // ReadFile yet: then there is nothing to cancel, and the cancel is tried
-    // again until the read is under way or over.
-    while (reading_) {
+    // again until the read is under way or over. The tries are bounded for
+    // an input whose reads the system cannot cancel (some consoles): that
+    // reader ends at its next line, and the process need not wait for it.
+    const ULONGLONG deadline = GetTickCount64() + 100;
+    while (reading_ && GetTickCount64() < deadline) {
       if (CancelSynchronousIo(readingThread_.get())) break;
       if (GetLastError() != ERROR_NOT_FOUND) break;
       lock.unlock();

@@ -1,0 +1,250 @@
+// Behaviour only the POSIX platform has: nanosecond times, names that are
+// not UTF-8, permission bits, links and special files.
+#include "platform/posix/posix_platform.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/posix/posix_errors.h"
+#include "platform/posix/posix_fd.h"
+#include "platform/posix/posix_file_info.h"
+#include "platform/posix/posix_text.h"
+
+namespace qv::posix {
+namespace {
+
+TEST(PosixFileTime, ConvertsExactlyBothWays) {
+  struct Case {
+    int64_t seconds;
+    uint32_t nanos;
+    uint64_t ticks;
+    uint32_t extra;
+  };
+  const Case cases[] = {
+      {0, 0, 116444736000000000ull, 0},
+      {0, 123456789, 116444736001234567ull, 89},
+      {1577934245, 999999999, 132224078459999999ull, 99},
+      {-1, 1, 116444735990000000ull, 1},
+      {-11644473600, 0, 0, 0},  // 1601-01-01 itself
+      {4102444800, 500, 157469184000000005ull, 0},  // 2100
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.seconds);
+    const FileTime t = toFileTime(c.seconds, c.nanos);
+    EXPECT_EQ(t.ticks, c.ticks);
+    EXPECT_EQ(t.extraNanos, c.extra);
+    const timespec back = toTimespec(t);
+    EXPECT_EQ(back.tv_sec, c.seconds);
+    EXPECT_EQ(back.tv_nsec, static_cast<long>(c.nanos));
+  }
+  // Before 1601 no FileTime can say it: 0, "not known".
+  EXPECT_EQ(toFileTime(-11644473601, 5).ticks, 0u);
+}
+
+class PosixPlatformTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/qv-posix-XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    root_ = name;
+  }
+  void TearDown() override {
+    const std::string command = "rm -rf '" + root_ + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+  }
+
+  std::string at(const std::string& name) const { return root_ + "/" + name; }
+  std::u16string path(const std::string& name) const { return fromNativeName(at(name)); }
+
+  void writeFile(const std::string& name, const std::string& data, mode_t mode = 0644) {
+    UniqueFd fd(open(at(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
+    ASSERT_TRUE(fd.valid());
+    ASSERT_EQ(write(fd.get(), data.data(), data.size()), static_cast<ssize_t>(data.size()));
+    ASSERT_EQ(fchmod(fd.get(), mode), 0);
+  }
+
+  std::string readFile(const std::string& name) {
+    std::string contents;
+    EXPECT_EQ(platform_.readWholeFile(path(name), contents), 0u);
+    return contents;
+  }
+
+  struct stat statOf(const std::string& name) {
+    struct stat st {};
+    EXPECT_EQ(lstat(at(name).c_str(), &st), 0) << name;
+    return st;
+  }
+
+  PosixPlatform platform_;
+  std::string root_;
+};
+
+TEST_F(PosixPlatformTest, TimesKeepEveryNanosecondAndZeroLeavesATimeAlone) {
+  std::unique_ptr<WritableFile> file;
+  ASSERT_EQ(platform_.createStagingFile(path("f"), file), 0u);
+  FileInfo times;
+  times.lastWriteTime = toFileTime(1577934245, 123456789);
+  times.lastAccessTime = toFileTime(1600000000, 987654321);
+  ASSERT_EQ(file->setTimes(times), 0u);
+  ASSERT_EQ(file->close(), 0u);
+  struct stat st = statOf("f");
+  EXPECT_EQ(st.st_mtim.tv_sec, 1577934245);
+  EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
+  EXPECT_EQ(st.st_atim.tv_nsec, 987654321);
+
+  std::unique_ptr<MetadataWriter> writer;
+  ASSERT_EQ(platform_.openForMetadataWrite(path("f"), writer), 0u);
+  FileInfo onlyWrite;
+  onlyWrite.lastWriteTime = toFileTime(1000000000, 1);
+  ASSERT_EQ(writer->setTimes(onlyWrite), 0u);
+  st = statOf("f");
+  EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+  EXPECT_EQ(st.st_mtim.tv_nsec, 1);
+  EXPECT_EQ(st.st_atim.tv_sec, 1600000000);
+
+  FileInfo info;
+  ASSERT_EQ(platform_.queryPath(path("f"), LinkMode::NoFollow, info), 0u);
+  EXPECT_EQ(info.lastWriteTime.ticks, onlyWrite.lastWriteTime.ticks);
+  EXPECT_EQ(info.lastWriteTime.extraNanos, 1u);
+}
+
+TEST_F(PosixPlatformTest, NamesThatAreNotUtf8AreListedAndCopied) {
+  writeFile("caf\xE9", "latin-1 name");
+  std::vector<std::u16string> names;
+  ASSERT_EQ(platform_.listDirectory(fromNativeName(root_),
+                                    [&](const Platform::DirectoryEntry& e) {
+                                      names.push_back(e.name);
+                                      return true;
+                                    }),
+            0u);
+  ASSERT_EQ(names, std::vector<std::u16string>{u"caf\xDCE9"});
+
+  const std::u16string source = fromNativeName(root_) + u"/" + names[0];
+  ASSERT_EQ(platform_.copySmallFile(source, source + u".copy", ExistingTarget::Fail), 0u);
+  EXPECT_EQ(readFile("caf\xE9.copy"), "latin-1 name");
+  ASSERT_EQ(platform_.renameFile(source + u".copy", source + u"\u00E9",
+                                 ExistingTarget::Fail),
+            0u);
+  EXPECT_EQ(readFile("caf\xE9\xC3\xA9"), "latin-1 name");
+}
+
+TEST_F(PosixPlatformTest, CopyCarriesPermissionBitsAsTheyAre) {
+  for (mode_t mode : {mode_t{0}, mode_t{0751}, mode_t{01777}}) {
+    SCOPED_TRACE(mode);
+    writeFile("source", "data", mode);
+    unlink(at("target").c_str());
+    ASSERT_EQ(platform_.copySmallFile(path("source"), path("target"), ExistingTarget::Fail),
+              0u);
+    EXPECT_EQ(statOf("target").st_mode & 07777, mode);
+    FileInfo info;
+    ASSERT_EQ(platform_.queryPath(path("source"), LinkMode::Follow, info), 0u);
+    EXPECT_EQ(platform_.attributesToPreserve(info), mode);
+    chmod(at("source").c_str(), 0644);
+  }
+}
+
+TEST_F(PosixPlatformTest, StagingFileTakesTheUmask) {
+  const mode_t old = umask(027);
+  std::unique_ptr<WritableFile> file;
+  const SysError err = platform_.createStagingFile(path("stage"), file);
+  umask(old);
+  ASSERT_EQ(err, 0u);
+  EXPECT_EQ(statOf("stage").st_mode & 07777, 0640u);
+}
+
+TEST_F(PosixPlatformTest, ReplacingCopyReplacesALinkNotItsTarget) {
+  writeFile("source", "new");
+  writeFile("victim", "keep");
+  ASSERT_EQ(symlink(at("victim").c_str(), at("target").c_str()), 0);
+  EXPECT_TRUE(platform_.isAlreadyExists(
+      platform_.copySmallFile(path("source"), path("target"), ExistingTarget::Fail)));
+  ASSERT_EQ(platform_.copyLargeFile(path("source"), path("target"),
+                                    ExistingTarget::Replace,
+                                    [](uint64_t) { return CopyProgress::Continue; }),
+            0u);
+  EXPECT_FALSE(S_ISLNK(statOf("target").st_mode));
+  EXPECT_EQ(readFile("target"), "new");
+  EXPECT_EQ(readFile("victim"), "keep");
+}
+
+TEST_F(PosixPlatformTest, SpecialFilesNeverBlockAndAreListedAsSuch) {
+  ASSERT_EQ(mkfifo(at("fifo").c_str(), 0644), 0);
+  ASSERT_EQ(symlink("fifo", at("link").c_str()), 0);
+  FileInfo info;
+  ASSERT_EQ(platform_.queryPath(path("link"), LinkMode::NoFollow, info), 0u);
+  EXPECT_TRUE(info.isLink);
+  EXPECT_FALSE(info.isSpecial);
+  ASSERT_EQ(platform_.queryPath(path("link"), LinkMode::Follow, info), 0u);
+  EXPECT_TRUE(info.isSpecial);
+  EXPECT_FALSE(info.isDirectory);
+  std::unique_ptr<ReadableFile> reader;
+  ASSERT_EQ(platform_.openForRead(path("fifo"), ReadPurpose::Sequential, reader), 0u);
+  EXPECT_EQ(platform_.copySmallFile(path("fifo"), path("copy"), ExistingTarget::Fail),
+            static_cast<SysError>(EOPNOTSUPP));
+  EXPECT_EQ(platform_.copySmallFile(fromNativeName(root_), path("copy"),
+                                    ExistingTarget::Fail),
+            static_cast<SysError>(EISDIR));
+
+  std::vector<std::pair<std::u16string, Platform::DirectoryEntry::Kind>> seen;
+  ASSERT_EQ(platform_.listDirectory(fromNativeName(root_),
+                                    [&](const Platform::DirectoryEntry& e) {
+                                      seen.emplace_back(e.name, e.kind);
+                                      return true;
+                                    }),
+            0u);
+  std::sort(seen.begin(), seen.end());
+  using Kind = Platform::DirectoryEntry::Kind;
+  const std::vector<std::pair<std::u16string, Kind>> want = {{u"fifo", Kind::Other},
+                                                             {u"link", Kind::Link}};
+  EXPECT_EQ(seen, want);
+}
+
+TEST_F(PosixPlatformTest, FilesThatUnderstateTheirSizeAreReadToTheEnd) {
+  // /proc files report size 0 and still have contents.
+  std::string contents;
+  ASSERT_EQ(platform_.readWholeFile(u"/proc/self/status", contents), 0u);
+  EXPECT_NE(contents.find("Pid:"), std::string::npos);
+  ASSERT_EQ(platform_.copySmallFile(u"/proc/self/status", path("copy"),
+                                    ExistingTarget::Fail),
+            0u);
+  EXPECT_NE(readFile("copy").find("Pid:"), std::string::npos);
+}
+
+TEST_F(PosixPlatformTest, FolderInformation) {
+  ASSERT_EQ(mkdir(at("dir").c_str(), 0750), 0);
+  FileInfo info;
+  ASSERT_EQ(platform_.readFileInfo(path("dir"), info), 0u);
+  EXPECT_TRUE(info.isDirectory);
+  EXPECT_FALSE(info.isSpecial);
+  EXPECT_EQ(info.size, 0u);
+  EXPECT_EQ(info.attributes, 0750u);
+  EXPECT_EQ(info.fileIndex, statOf("dir").st_ino);
+}
+
+TEST(PosixErrors, TextsAndFamilies) {
+  EXPECT_EQ(errorMessage(ENOENT), u"No such file or directory");
+  EXPECT_TRUE(errorMessage(99999).empty());
+  EXPECT_TRUE(errorMessage(0xFFFFFFFFu).empty());
+  for (int code : {ENOENT, ENOTDIR, ENAMETOOLONG, EILSEQ}) {
+    EXPECT_TRUE(isNotFoundFamily(static_cast<SysError>(code))) << code;
+  }
+  for (int code : {EEXIST, EACCES, ENOSPC, EIO, ELOOP}) {
+    EXPECT_FALSE(isNotFoundFamily(static_cast<SysError>(code))) << code;
+  }
+  PosixPlatform platform;
+  EXPECT_EQ(platform.errorNumberLabel(), "System error ");
+  FileInfo unused;
+  EXPECT_EQ(platform.queryPath(u"/tmp/\xD800", LinkMode::Follow, unused),
+            static_cast<SysError>(EILSEQ));
+}
+
+}  // namespace
+}  // namespace qv::posix
