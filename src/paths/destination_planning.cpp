@@ -1,0 +1,132 @@
+#include "paths/destination_planning.h"
+
+#include "paths/path_algebra.h"
+
+namespace qv {
+
+const char kOverwriteCollision[] =
+    "Multiple source files resolve to the same overwrite destination.";
+const char kFolderAtTarget[] = "A folder exists at the target file path.";
+const char kNoRenamedDestination[] = "Unable to reserve a renamed destination.";
+
+namespace {
+
+// The counter of a renamed destination stays below this.
+constexpr uint32_t kRenameLimit = 1000000;
+
+void appendDecimal(std::u16string& out, uint32_t value) {
+  char16_t digits[10];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char16_t>(u'0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (n > 0) out.push_back(digits[--n]);
+}
+
+// Anything at all at the path counts, a dangling link included: the probe
+// does not follow links, and any failure, whatever its code, means absent.
+bool isPresent(Platform& platform, const std::u16string& path, FileInfo& info) {
+  return platform.queryPath(path, LinkMode::NoFollow, info) == 0;
+}
+
+DestinationDecision copyTo(std::u16string path) {
+  return {DestinationAction::kCopy, std::move(path), {}};
+}
+
+DestinationDecision fail(const char* message) {
+  return {DestinationAction::kFail, {}, message};
+}
+
+}  // namespace
+
+DestinationPlanner::DestinationPlanner(JobContext& job)
+    : job_(job), processId_(job.platform.processId()) {}
+
+DestinationDecision DestinationPlanner::decideDestination(const std::u16string& destination,
+                                                          ConflictPolicy policy) {
+  Platform& platform = job_.platform;
+  const PathStyle style = platform.pathStyle();
+  std::u16string key = destinationKey(style, destination);
+
+  auto lock = reserved_.lock();
+  FileInfo info;
+  const bool present = isPresent(platform, destination, info);
+  const bool reserved = reserved_.contains(key);
+  if (!present && !reserved) {
+    reserved_.add(std::move(key));
+    return copyTo(destination);
+  }
+
+  switch (policy) {
+    case ConflictPolicy::kSkip:
+      return {DestinationAction::kSkip, {}, {}};
+
+    case ConflictPolicy::kOverwrite:
+      // A second file of the job must never replace the first, whatever is
+      // on disk, so the reservation is tested before the folder.
+      if (reserved) return fail(kOverwriteCollision);
+      if (info.isDirectory) return fail(kFolderAtTarget);
+      reserved_.add(std::move(key));
+      return copyTo(destination);
+
+    case ConflictPolicy::kRename:
+      break;
+  }
+
+  const std::u16string parent = parentPath(style, destination);
+  const std::u16string stemText = stem(style, destination);
+  const std::u16string extensionText = extension(style, destination);
+  std::u16string name;
+  for (uint32_t n = 1; n < kRenameLimit; ++n) {
+    name = stemText;
+    name += u" (";
+    appendDecimal(name, n);
+    name += u')';
+    name += extensionText;
+    // Returned as built, not normalised: only the key is normalised.
+    std::u16string candidate = joinPath(style, parent, name);
+    if (isPresent(platform, candidate, info)) continue;
+    std::u16string candidateKey = destinationKey(style, candidate);
+    if (reserved_.contains(candidateKey)) continue;
+    reserved_.add(std::move(candidateKey));
+    return copyTo(std::move(candidate));
+  }
+  return fail(kNoRenamedDestination);
+}
+
+bool DestinationPlanner::prepareDestination(PlannedFile& item, bool& skipped,
+                                            std::string& error) {
+  skipped = false;
+  if (item.resolved) return true;
+  DestinationDecision decision =
+      decideDestination(item.destinationPath, conflictPolicyOf(job_.request));
+  switch (decision.action) {
+    case DestinationAction::kFail:
+      error = std::move(decision.failure);
+      return false;
+    case DestinationAction::kSkip:
+      // Left unresolved: the item is finished without being copied.
+      skipped = true;
+      job_.counters.skippedFiles.fetch_add(1);
+      job_.events.emitItemEvent("skipped", item, "");
+      return true;
+    case DestinationAction::kCopy:
+      break;
+  }
+  item.destinationPath = std::move(decision.path);
+  item.resolved = true;
+  return true;
+}
+
+std::u16string DestinationPlanner::stagingPathFor(const PlannedFile& item,
+                                                  uint32_t itemIndex) const {
+  std::u16string path = item.destinationPath;
+  path += u".qv-native-partial-";
+  appendDecimal(path, processId_);
+  path += u'-';
+  appendDecimal(path, itemIndex);
+  return path;
+}
+
+}  // namespace qv

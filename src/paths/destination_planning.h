@@ -1,0 +1,102 @@
+// Where each file of a copy job goes when its destination is taken, and the
+// name of the staging file a copy is written to before its commit.
+//
+// Nothing is created on disk here: the file system is only probed, and a
+// destination handed out is reserved in memory for the rest of the job.
+#ifndef QV_PATHS_DESTINATION_PLANNING_H_
+#define QV_PATHS_DESTINATION_PLANNING_H_
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+#include <utility>
+
+#include "frame/job_context.h"
+#include "frame/request.h"
+
+namespace qv {
+
+// The destination keys (destinationKey()) handed out so far in this job,
+// with the planning lock that guards them. Only grows: a key stays reserved
+// even when its file later fails, so no two files of one job are ever given
+// one destination.
+class ReservedDestinations {
+ public:
+  // The planning lock. Held for a whole decision, probes of the file system
+  // included, so that a decision sees every reservation made before it.
+  std::unique_lock<std::mutex> lock() { return std::unique_lock<std::mutex>(mutex_); }
+
+  // Both require the planning lock.
+  bool contains(const std::u16string& key) const { return keys_.count(key) != 0; }
+  void add(std::u16string key) { keys_.insert(std::move(key)); }
+
+ private:
+  std::mutex mutex_;  // the planning lock; guards keys_
+  std::unordered_set<std::u16string> keys_;
+};
+
+enum class DestinationAction {
+  kCopy,  // copy to `path`
+  kSkip,  // leave the file alone; nothing was reserved
+  kFail,  // the file fails with `failure`; nothing was reserved
+};
+
+struct DestinationDecision {
+  DestinationAction action = DestinationAction::kCopy;
+  std::u16string path;  // kCopy: the planned destination, or its renamed form
+  std::string failure;  // kFail: the item's error message
+};
+
+// The three failures of a decision, word for word as the host sees them.
+extern const char kOverwriteCollision[];
+extern const char kFolderAtTarget[];
+extern const char kNoRenamedDestination[];
+
+// The conflict decision of one copy job. Created once by the copy phase
+// and shared by all of its workers; every decision runs whole under one
+// planning lock, probes included, so two files that meet at one destination
+// are decided one after the other and the second sees the first's
+// reservation.
+class DestinationPlanner {
+ public:
+  explicit DestinationPlanner(JobContext& job);
+
+  DestinationPlanner(const DestinationPlanner&) = delete;
+  DestinationPlanner& operator=(const DestinationPlanner&) = delete;
+
+  // Decides `destination` under `policy`. A destination that is neither on
+  // disk (anything at all, a dangling link included) nor reserved is
+  // reserved and returned unchanged under every policy. Otherwise:
+  // - kSkip skips;
+  // - kOverwrite fails if another file of the job holds the key, else fails
+  //   if a folder is there, else reserves and returns the destination;
+  // - kRename returns the first "<stem> (<n>)<extension>" beside it, n from
+  //   1 to 999999, that is neither on disk nor reserved, and reserves it.
+  // Safe to call from any thread.
+  DestinationDecision decideDestination(const std::u16string& destination,
+                                        ConflictPolicy policy);
+
+  // Called for each file before anything of it is read or written; `item`
+  // is touched only by the calling thread. True with `skipped` false: copy
+  // to item.destinationPath (now final; `resolved` is set). True with
+  // `skipped` true: the file is done; skippedFiles was counted and its
+  // "skipped" item event sent. False: the file failed with `error` and is
+  // left unresolved, so a retry decides again. Returns true at once for an
+  // item already resolved.
+  bool prepareDestination(PlannedFile& item, bool& skipped, std::string& error);
+
+  // item.destinationPath + ".qv-native-partial-" + process id + "-" +
+  // itemIndex: beside the destination, unique to this process and item.
+  // Call after prepareDestination() so a renamed destination is in place.
+  std::u16string stagingPathFor(const PlannedFile& item, uint32_t itemIndex) const;
+
+ private:
+  JobContext& job_;
+  const uint32_t processId_;
+  ReservedDestinations reserved_;
+};
+
+}  // namespace qv
+
+#endif  // QV_PATHS_DESTINATION_PLANNING_H_

@@ -1,0 +1,156 @@
+#include "paths/path_resolution.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/fault_platform.h"
+#include "support/worker_run.h"
+
+namespace qv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::CallMatch;
+using test::FaultPlatform;
+using test::Op;
+using test::ScratchDir;
+
+std::u16string u16(const fs::path& path) { return path.u16string(); }
+
+class PathResolution : public ::testing::Test {
+ protected:
+  std::u16string finalOf(const fs::path& path) {
+    std::u16string out;
+    EXPECT_EQ(resolveFinalPath(platform, u16(path), out), 0u) << path;
+    return out;
+  }
+  std::u16string join(std::u16string base, std::u16string_view tail) {
+    return joinPath(platform.pathStyle(), base, tail);
+  }
+
+  Platform& platform = systemPlatform();
+  ScratchDir scratch;
+};
+
+TEST_F(PathResolution, FinalPathOfEmptyAndMissing) {
+  std::u16string out = u"junk";
+  EXPECT_EQ(resolveFinalPath(platform, u"", out), 0u);
+  EXPECT_EQ(out, u"");
+  out = u"junk";
+  const SysError err = resolveFinalPath(platform, u16(scratch.path() / "missing"), out);
+  EXPECT_TRUE(platform.isNotFoundFamily(err)) << err;
+  EXPECT_EQ(out, u"");
+}
+
+TEST_F(PathResolution, WeakResolutionResolvesExistingPartAndAppendsTheRest) {
+  fs::create_directories(scratch.path() / "exists" / "sub");
+  const std::u16string existing = finalOf(scratch.path() / "exists");
+
+  std::u16string out;
+  ASSERT_EQ(resolveWeakly(platform, u16(scratch.path() / "exists" / "missing" / "more"), out),
+            0u);
+  EXPECT_EQ(out, join(join(existing, u"missing"), u"more"));
+
+  // The path is normalised before the walk; a trailing separator survives.
+  ASSERT_EQ(resolveWeakly(platform,
+                          u16(scratch.path() / "exists" / "." / "sub" / ".." / "gone" / ""),
+                          out),
+            0u);
+  EXPECT_EQ(out, join(join(existing, u"gone"), u""));
+
+  // A path that exists whole is simply its final form.
+  ASSERT_EQ(resolveWeakly(platform, u16(scratch.path() / "exists" / "sub"), out), 0u);
+  EXPECT_EQ(out, finalOf(scratch.path() / "exists" / "sub"));
+}
+
+TEST_F(PathResolution, WeakResolutionStopsOnAnErrorOutsideTheNotFoundFamily) {
+  fs::create_directories(scratch.path() / "exists");
+  FaultPlatform faults(platform);
+  const SysError denied = platform.diskFullError();
+  faults.failCalls(Op::FinalPath, denied, CallMatch{u16(scratch.path() / "exists"), 0, 1});
+  std::u16string out = u"junk";
+  EXPECT_EQ(resolveWeakly(faults, u16(scratch.path() / "exists" / "missing"), out), denied);
+  EXPECT_EQ(out, u"");
+}
+
+TEST_F(PathResolution, RootResolution) {
+  fs::create_directories(scratch.path() / "exists");
+  const std::u16string missing = u16(scratch.path() / "exists" / "missing" / "." / "x");
+
+  // A missing root is resolved weakly, not merely normalised.
+  EXPECT_EQ(resolveRoot(platform, missing),
+            join(join(finalOf(scratch.path() / "exists"), u"missing"), u"x"));
+  EXPECT_EQ(resolveRoot(platform, u""), u"");
+
+  // When resolution fails outright, the lexical form stands in.
+  FaultPlatform faults(platform);
+  faults.failCalls(Op::FinalPath, platform.diskFullError());
+  EXPECT_EQ(resolveRoot(faults, missing), lexicallyNormal(platform.pathStyle(), missing));
+}
+
+TEST_F(PathResolution, DirectoryChainCreatesEachMissingFolder) {
+  const fs::path deep = scratch.path() / "a" / "b" / "c" / "d";
+  bool created = false;
+  ASSERT_EQ(ensureDirectoryChain(platform, u16(deep), &created), 0u);
+  EXPECT_TRUE(created);
+  EXPECT_TRUE(fs::is_directory(deep));
+
+  // Again: every folder is there, nothing is made.
+  ASSERT_EQ(ensureDirectoryChain(platform, u16(deep), &created), 0u);
+  EXPECT_FALSE(created);
+
+  // A trailing separator and an existing parent with a new last folder.
+  ASSERT_EQ(ensureDirectoryChain(platform, u16(scratch.path() / "a" / "e" / ""), &created),
+            0u);
+  EXPECT_TRUE(created);
+  EXPECT_TRUE(fs::is_directory(scratch.path() / "a" / "e"));
+}
+
+TEST_F(PathResolution, DirectoryChainOfNothingToCreate) {
+  bool created = true;
+  EXPECT_EQ(ensureDirectoryChain(platform, u"", &created), platform.pathNotFoundError());
+  EXPECT_FALSE(created);
+  created = true;
+  EXPECT_EQ(ensureDirectoryChain(platform, u16(scratch.path().root_path()), &created), 0u);
+  EXPECT_FALSE(created);
+}
+
+TEST_F(PathResolution, DirectoryChainThroughAFileReportsTheFileNotTheMissingPath) {
+  test::writeBytes(scratch.path() / "file", "x");
+  const SysError throughFile =
+      ensureDirectoryChain(platform, u16(scratch.path() / "file" / "x" / "y"));
+  EXPECT_TRUE(platform.isAlreadyExists(throughFile)) << throughFile;
+  const SysError atFile = ensureDirectoryChain(platform, u16(scratch.path() / "file"));
+  EXPECT_TRUE(platform.isAlreadyExists(atFile)) << atFile;
+  EXPECT_FALSE(fs::is_directory(scratch.path() / "file"));
+}
+
+TEST_F(PathResolution, DirectoryChainIsDecidedByItsLastFolder) {
+  FaultPlatform faults(platform);
+  const SysError full = platform.diskFullError();
+
+  // An earlier failure does not matter once the last folder exists.
+  fs::create_directories(scratch.path() / "made");
+  faults.failCalls(Op::CreateDirectory, full, CallMatch{u16(scratch.path() / "made"), 0, 1});
+  bool created = false;
+  EXPECT_EQ(ensureDirectoryChain(faults, u16(scratch.path() / "made" / "new"), &created), 0u);
+  EXPECT_TRUE(created);
+
+  // A parent that could not be made is the reported cause, not the
+  // "not found" of the folders below it.
+  faults.clear();
+  faults.failCalls(Op::CreateDirectory, full, CallMatch{u16(scratch.path() / "p"), 0, 1});
+  EXPECT_EQ(ensureDirectoryChain(faults, u16(scratch.path() / "p" / "q" / "r")), full);
+  EXPECT_FALSE(fs::exists(scratch.path() / "p"));
+
+  // With no other error, the last folder's own error stands.
+  faults.clear();
+  faults.failCalls(Op::CreateDirectory, platform.pathNotFoundError(),
+                   CallMatch{u16(scratch.path() / "s"), 0, 1});
+  const SysError own = ensureDirectoryChain(faults, u16(scratch.path() / "s"));
+  EXPECT_EQ(own, platform.pathNotFoundError());
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,265 @@
+#include "progress/progress.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace qv {
+namespace {
+
+// Read by the test while a reporter writes.
+class CapturedOutput : public EventOutput {
+ public:
+  void write(std::string_view bytes) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    text_ += bytes;
+  }
+  void flush() override {}
+  std::string text() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return text_;
+  }
+  std::vector<std::string> lines() const {
+    std::vector<std::string> out;
+    std::istringstream in(text());
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+  }
+  // Waits (up to 10 s, for slow emulated runs) until `count` lines are in.
+  void waitForLines(size_t count) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (lines().size() < count && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::string text_;
+};
+
+struct TestJob {
+  CapturedOutput output;
+  EventStream events{output};
+  ControlState control;
+  ErrorList errors;
+  JobCounters counters;
+  WorkerRequest request;
+  JobContext job{systemPlatform(), events, control, errors, counters, request};
+};
+
+// The number after "key": in an event line.
+uint64_t field(const std::string& line, const std::string& key) {
+  const std::string marker = "\"" + key + "\":";
+  const size_t at = line.find(marker);
+  if (at == std::string::npos) {
+    ADD_FAILURE() << key << " missing from " << line;
+    return 0;
+  }
+  return std::stoull(line.substr(at + marker.size()));
+}
+
+std::string message(const std::string& line) {
+  const std::string marker = "\"message\":\"";
+  const size_t start = line.find(marker) + marker.size();
+  return line.substr(start, line.find('"', start) - start);
+}
+
+constexpr int64_t kSecond = 1000000000;
+
+TEST(ProgressEvent, CopyFormHasEveryKeyInOrder) {
+  JobCounters counters;
+  counters.totalBytes = 5000;
+  counters.copiedBytes = 1000;
+  counters.inFlightBytes = 500;
+  counters.verifiedBytes = 77;  // not the copy's measure
+  counters.totalFiles = 10;
+  counters.skippedFiles = 2;
+  counters.failedFiles = 1;
+  counters.verifyFailedFiles = 9;  // not the copy's measure
+  counters.activeWorkers = 3;
+  counters.retryQueue = 4;
+  EXPECT_EQ(progressEventLine(counters, "copy", "Say \"hi\"", 6, 5, 10 * kSecond,
+                              u"C:\\in\\\u00e9.txt", 0, 12 * kSecond),
+            "{\"type\":\"progress\",\"phase\":\"copy\",\"message\":\"Say \\\"hi\\\"\","
+            "\"currentFile\":\"C:\\\\in\\\\\xC3\xA9.txt\",\"totalBytes\":5000,"
+            "\"processedBytes\":1500,\"totalFiles\":10,\"completedFiles\":5,"
+            "\"skippedFiles\":2,\"failedFiles\":1,\"activeWorkers\":3,\"targetWorkers\":6,"
+            "\"queueDepth\":5,\"bytesPerSecond\":750,\"retryQueue\":4}");
+}
+
+TEST(ProgressEvent, VerifyFormUsesVerificationCountersAndOverride) {
+  JobCounters counters;
+  counters.totalBytes = 5000;
+  counters.copiedBytes = 4000;
+  counters.verifiedBytes = 3000;
+  counters.totalFiles = 10;
+  counters.failedFiles = 6;
+  counters.verifyFailedFiles = 2;
+  EXPECT_EQ(progressEventLine(counters, "verify", "Verifying...", 4, 3, 0, u"", 7,
+                              3 * kSecond),
+            "{\"type\":\"progress\",\"phase\":\"verify\",\"message\":\"Verifying...\","
+            "\"currentFile\":\"\",\"totalBytes\":5000,\"processedBytes\":3000,"
+            "\"totalFiles\":7,\"completedFiles\":3,\"skippedFiles\":0,\"failedFiles\":2,"
+            "\"activeWorkers\":0,\"targetWorkers\":4,\"queueDepth\":4,"
+            "\"bytesPerSecond\":1000,\"retryQueue\":0}");
+  // Any other phase text: verified bytes, but every failed file.
+  const std::string other =
+      progressEventLine(counters, "Copy", "m", 0, 0, 0, u"", 0, kSecond);
+  EXPECT_EQ(field(other, "processedBytes"), 3000u);
+  EXPECT_EQ(field(other, "failedFiles"), 6u);
+}
+
+// Workers race on the counters; what the host sees stays within bounds.
+TEST(ProgressEvent, ProcessedBytesAndQueueDepthAreClamped) {
+  JobCounters counters;
+  counters.totalBytes = 100;
+  counters.copiedBytes = 90;
+  counters.inFlightBytes = 50;
+  counters.totalFiles = 3;
+  for (uint32_t completed : {3u, 4u, 4000000000u}) {
+    const std::string line =
+        progressEventLine(counters, "copy", "", 0, completed, 0, u"", 0, kSecond);
+    EXPECT_EQ(field(line, "processedBytes"), 100u);
+    EXPECT_EQ(field(line, "bytesPerSecond"), 100u);
+    EXPECT_EQ(field(line, "queueDepth"), 0u) << completed;
+  }
+}
+
+TEST(ProgressEvent, ThroughputIsPlainAverageWithMillisecondFloor) {
+  struct Case {
+    uint64_t processed;
+    int64_t elapsed;
+    uint64_t expected;
+  } cases[] = {
+      {7, 0, 7000},                     // first event of a phase
+      {123456, 999999, 123456000},      // just under the floor
+      {5, -kSecond, 5000},              // a start stamp after now
+      {1000, 1000000, 1000000},         // exactly the floor
+      {10, 3 * kSecond, 3},             // truncated, not rounded
+      {0, 5 * kSecond, 0},
+      {UINT64_MAX, 0, UINT64_MAX},      // saturates instead of wrapping
+  };
+  for (const Case& c : cases) {
+    JobCounters counters;
+    counters.totalBytes = UINT64_MAX;
+    counters.verifiedBytes = c.processed;
+    const int64_t start = 50 * kSecond;
+    EXPECT_EQ(field(progressEventLine(counters, "verify", "", 0, 0, start, u"", 0,
+                                      start + c.elapsed),
+                    "bytesPerSecond"),
+              c.expected)
+        << c.processed << " bytes in " << c.elapsed << " ns";
+  }
+}
+
+TEST(ProgressEvent, ScanFormCarriesOnlyTotalsAndFailures) {
+  TestJob t;
+  t.counters.totalBytes = 9000;
+  t.counters.totalFiles = 512;
+  t.counters.failedFiles = 2;
+  t.counters.copiedBytes = 5;  // none of these show in the scan form
+  t.counters.skippedFiles = 5;
+  t.counters.activeWorkers = 5;
+  t.counters.retryQueue = 5;
+  sendScanProgress(t.job, u"/src/a\"b", ScanProgress::kScanning);
+  sendScanProgress(t.job, u"", ScanProgress::kComplete);
+  const std::string tail =
+      "\"totalBytes\":9000,\"processedBytes\":0,\"totalFiles\":512,\"completedFiles\":0,"
+      "\"skippedFiles\":0,\"failedFiles\":2,\"activeWorkers\":0,\"targetWorkers\":0,"
+      "\"queueDepth\":0,\"bytesPerSecond\":0,\"retryQueue\":0}\n";
+  EXPECT_EQ(t.output.text(),
+            "{\"type\":\"progress\",\"phase\":\"scan\",\"message\":\"Scanning source...\","
+            "\"currentFile\":\"/src/a\\\"b\"," + tail +
+            "{\"type\":\"progress\",\"phase\":\"scan\",\"message\":\"Source scan complete.\","
+            "\"currentFile\":\"\"," + tail);
+}
+
+TEST(ProgressReporter, CopySendsFirstPeriodicAndLastEvents) {
+  TestJob t;
+  t.counters.totalFiles = 4;
+  t.counters.copiedFiles = 1;
+  t.counters.skippedFiles = 1;
+  t.counters.failedFiles = 1;
+  t.control.setCurrentFile(u"/src/busy");
+  ProgressReporter reporter(t.job, ReporterPhase::kCopy, 5, monotonicNanoseconds(), 0);
+  reporter.start();
+  t.output.waitForLines(2);
+  reporter.finish();
+
+  const std::vector<std::string> lines = t.output.lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(message(lines.front()), "Copying...");
+  EXPECT_EQ(field(lines.front(), "completedFiles"), 0u);
+  EXPECT_NE(lines.front().find("\"currentFile\":\"\""), std::string::npos);
+  // The reporter's first event goes out as soon as it runs.
+  EXPECT_EQ(message(lines[1]), "Copying...");
+  EXPECT_EQ(field(lines[1], "completedFiles"), 3u);
+  EXPECT_NE(lines[1].find("\"currentFile\":\"/src/busy\""), std::string::npos);
+  EXPECT_EQ(message(lines.back()), "Copy phase complete.");
+  EXPECT_EQ(field(lines.back(), "completedFiles"), 3u);
+  EXPECT_EQ(field(lines.back(), "targetWorkers"), 5u);
+  EXPECT_NE(lines.back().find("\"currentFile\":\"\""), std::string::npos);
+}
+
+TEST(ProgressReporter, PausedJobKeepsReportingWithFallingRate) {
+  TestJob t;
+  t.counters.totalBytes = 1 << 20;
+  t.counters.copiedBytes = 1 << 20;
+  t.control.pause();
+  ProgressReporter reporter(t.job, ReporterPhase::kCopy, 1, monotonicNanoseconds(), 0);
+  reporter.start();
+  t.output.waitForLines(3);
+  reporter.finish();
+
+  const std::vector<std::string> lines = t.output.lines();
+  // first event, at least two periodic ones, last event
+  ASSERT_GE(lines.size(), 4u);
+  uint64_t previousRate = UINT64_MAX;
+  for (size_t i = 1; i + 1 < lines.size(); ++i) {
+    EXPECT_EQ(message(lines[i]), "Paused");
+    const uint64_t rate = field(lines[i], "bytesPerSecond");
+    EXPECT_LT(rate, previousRate);
+    previousRate = rate;
+  }
+  EXPECT_EQ(message(lines.back()), "Copy phase complete.");
+}
+
+TEST(ProgressReporter, VerifyLastEventNamesCancelAndKeepsCurrentFile) {
+  TestJob t;
+  t.counters.verifiedFiles = 2;
+  t.counters.totalFiles = 50;  // replaced by the list's size
+  t.control.setCurrentFile(u"/dst/last");
+  t.control.cancel();
+  ProgressReporter reporter(t.job, ReporterPhase::kVerify, 8, monotonicNanoseconds(), 3);
+  reporter.start();
+  reporter.finish();
+
+  const std::vector<std::string> lines = t.output.lines();
+  ASSERT_GE(lines.size(), 1u);
+  for (size_t i = 0; i + 1 < lines.size(); ++i) EXPECT_EQ(message(lines[i]), "Verifying...");
+  const std::string& last = lines.back();
+  EXPECT_EQ(message(last), "Verification cancelled.");
+  EXPECT_NE(last.find("\"phase\":\"verify\""), std::string::npos);
+  EXPECT_NE(last.find("\"currentFile\":\"/dst/last\""), std::string::npos);
+  EXPECT_EQ(field(last, "totalFiles"), 3u);
+  EXPECT_EQ(field(last, "completedFiles"), 2u);
+  EXPECT_EQ(field(last, "queueDepth"), 1u);
+}
+
+TEST(ProgressReporter, PhaseWithNothingToDoStillSendsItsLastEvent) {
+  TestJob t;
+  ProgressReporter reporter(t.job, ReporterPhase::kVerify, 0, monotonicNanoseconds(), 0);
+  reporter.finish();
+  const std::vector<std::string> lines = t.output.lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(message(lines[0]), "Verification complete.");
+  EXPECT_EQ(field(lines[0], "totalFiles"), 0u);
+}
+
+}  // namespace
+}  // namespace qv
