@@ -1,8 +1,11 @@
 #include <windows.h>
 
 #include <exception>
+#include <memory>
 
 #include "platform/win32/win32_file_info.h"
+#include "platform/win32/win32_handles.h"
+#include "platform/win32/win32_open.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/win32_text.h"
 
@@ -56,6 +59,115 @@ DWORD CALLBACK copyProgressRoutine(LARGE_INTEGER /*totalFileSize*/,
   }
 }
 
+// A workaround for a copier that never reports progress: Wine's CopyFileExW
+// never calls the progress routine, so a large copy there could neither
+// show progress nor be cancelled. Wine is recognised by the
+// wine_get_version export of its ntdll, looked up once. On Windows the
+// system copier, with its progress routine, stays the one used.
+bool copierReportsNoProgress() {
+  static const bool underWine = [] {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  }();
+  return underWine;
+}
+
+// Between two progress reports: small enough that a pause or a cancel is
+// noticed within a few milliseconds, large enough to keep the calls few.
+constexpr DWORD kChunkSize = DWORD{8} << 20;
+
+// The attributes SetFileAttributesW can give; the others (compression,
+// encryption, sparse, reparse) belong to the file system's own handling.
+constexpr DWORD kSettableAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY |
+    FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// True when the copy may go on.
+bool report(const std::function<CopyProgress(uint64_t)>& progress, uint64_t total) {
+  return !progress || progress(total) == CopyProgress::Continue;
+}
+
+SysError writeAll(HANDLE handle, const char* data, DWORD size) {
+  DWORD written = 0;
+  while (written < size) {
+    DWORD got = 0;
+    if (!WriteFile(handle, data + written, size - written, &got, nullptr)) {
+      return lastError();
+    }
+    // A write that moves nothing would loop for ever; no code explains it.
+    if (got == 0) return ERROR_WRITE_FAULT;
+    written += got;
+  }
+  return 0;
+}
+
+// The large copy done here, chunk by chunk, for a system whose copier
+// never reports progress: it reports the running total after each chunk,
+// stops as CopyFileExW does when the routine cancels, and leaves the target
+// with the source's attributes and last-write time as CopyFileExW does.
+// A failed or cancelled copy leaves what it created of the target behind:
+// the caller, which knows whether the target was its own staging file,
+// removes it.
+SysError copyInChunks(const std::u16string& source, const std::u16string& target,
+                      ExistingTarget existing,
+                      const std::function<CopyProgress(uint64_t)>& progress) {
+  SysError error = 0;
+  UniqueHandle in = openExisting(source, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN, error);
+  if (!in) return error;
+  BY_HANDLE_FILE_INFORMATION sourceInfo;
+  if (!GetFileInformationByHandle(in.get(), &sourceInfo)) return lastError();
+
+  // Lets a cancel or a pause take effect before the target is touched.
+  if (!report(progress, 0)) return ERROR_REQUEST_ABORTED;
+
+  // Replacing removes the old target and then creates the new one
+  // exclusively, so the copy never writes through a link planted at the
+  // target. Wine 8 shows a Unix symbolic link as the file it leads to: the
+  // delete removes that file, and the link left behind fails the create.
+  // A read-only target cannot be deleted and fails the copy, as it fails
+  // CopyFileExW.
+  if (existing == ExistingTarget::Replace && !DeleteFileW(wide(target))) {
+    SysError code = lastError();
+    if (code != ERROR_FILE_NOT_FOUND) return code;
+  }
+  UniqueHandle out(CreateFileW(wide(target), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                               nullptr));
+  if (!out) return lastError();
+
+  // One buffer per thread, kept for its next copy: only threads that copy
+  // large files under such a system pay for it.
+  thread_local std::unique_ptr<char[]> buffer;
+  if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(kChunkSize);
+  uint64_t total = 0;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(in.get(), buffer.get(), kChunkSize, &got, nullptr)) {
+      return lastError();
+    }
+    // Only the end of the file answers 0; a short read is not yet the end
+    // of a file that grows meanwhile (the caller checks the source after).
+    if (got == 0) break;
+    if (SysError err = writeAll(out.get(), buffer.get(), got)) return err;
+    total += got;
+    if (!report(progress, total)) return ERROR_REQUEST_ABORTED;
+  }
+
+  // The last-write time goes on the open handle; the attributes are set by
+  // path once it is closed, so nothing reaches the file after it may have
+  // turned read-only.
+  if (!SetFileTime(out.get(), nullptr, nullptr, &sourceInfo.ftLastWriteTime)) {
+    return lastError();
+  }
+  if (SysError err = out.close()) return err;
+  DWORD attributes = sourceInfo.dwFileAttributes & kSettableAttributes;
+  if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
+  if (!SetFileAttributesW(wide(target), attributes)) return lastError();
+  return 0;
+}
+
 }  // namespace
 
 SysError Win32Platform::copySmallFile(const std::u16string& source,
@@ -87,6 +199,9 @@ SysError Win32Platform::copyLargeFile(
     const std::u16string& source, const std::u16string& target,
     ExistingTarget existing,
     const std::function<CopyProgress(uint64_t totalTransferred)>& progress) {
+  if (copierReportsNoProgress()) {
+    return copyInChunks(source, target, existing, progress);
+  }
   ProgressContext context{&progress, nullptr};
   // The copy stops through the routine's answer, never through this flag.
   BOOL cancel = FALSE;
