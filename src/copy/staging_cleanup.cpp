@@ -2,12 +2,18 @@
 
 namespace qv {
 
+void discardFile(Platform& platform, const std::u16string& path) {
+  if (path.empty()) return;
+  const SysError err = platform.removeFile(path);
+  if (err == 0 || platform.isNotFoundFamily(err)) return;
+  (void)platform.setAttributes(path, platform.normalAttributes());
+  (void)platform.removeFile(path);
+}
+
 void removePartialFiles(JobContext& job) {
-  const uint32_t normal = job.platform.normalAttributes();
   for (const PlannedFile& item : job.request.files) {
     if (item.committed || item.stagingPath.empty()) continue;
-    (void)job.platform.setAttributes(item.stagingPath, normal);
-    (void)job.platform.removeFile(item.stagingPath);
+    discardFile(job.platform, item.stagingPath);
   }
 }
 

@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# Copy benchmark: the worker against cp -a, tar | tar, rsync -a and (for the
+# large files) a two-way parallel cp, on the same data in the same run, hot
+# cache, on tmpfs and on a disk file system. Prints seconds and the ratio of
+# each tool's time to cp -a's.
+#
+#   bench/copy_bench.sh                      # everything
+#   DATASETS="small large" REPS=3 bench/copy_bench.sh
+#
+# Settings (environment):
+#   WORKER       the worker binary (default: build/linux-release/Quorvel.NativeWorker)
+#   PLACES       folders to run in, one per file system (default: /dev/shm /tmp)
+#   DATASETS     any of: small tiny large tree (default: all four)
+#   TREE_SOURCE  the real tree copied once into the bench folder (default: /usr/share)
+#   REPS         timed runs per tool and dataset; the best is reported (default: 1)
+#   CHECK        1: compare every worker copy with its source (diff -r)
+#
+# Every copy of a run is kept until the run ends: some ext4 set-ups do not
+# reuse an inode deleted in the last few minutes, and copying over freshly
+# freed inodes would slow whichever tool came next.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+WORKER=${WORKER:-$here/../build/linux-release/Quorvel.NativeWorker}
+PLACES=${PLACES:-"/dev/shm /tmp"}
+DATASETS=${DATASETS:-"small tiny large tree"}
+TREE_SOURCE=${TREE_SOURCE:-/usr/share}
+REPS=${REPS:-1}
+CHECK=${CHECK:-0}
+run_id=$$
+
+[ -x "$WORKER" ] || { echo "no worker at $WORKER (build the linux-release preset)" >&2; exit 1; }
+for tool in cp tar rsync python3; do
+  command -v $tool >/dev/null || { echo "missing: $tool" >&2; exit 1; }
+done
+
+# ---- datasets ----
+
+make_dataset() {  # name folder
+  local name=$1 dir=$2
+  [ -f "$dir.done" ] && return
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  case $name in
+    small|tiny|large)
+      python3 - "$name" "$dir" <<'PY'
+import os, random, sys
+name, root = sys.argv[1], sys.argv[2]
+rng = random.Random(7)
+noise = rng.randbytes(1 << 20)
+def write(path, size, seed):
+    with open(path, "wb") as f:
+        done = 0
+        while done < size:
+            n = min(len(noise), size - done)
+            mark = b"%d:%d:" % (seed, done)
+            f.write(mark[:n] + noise[len(mark):n] if n > len(mark) else mark[:n])
+            done += n
+if name == "small":    # 20,000 files of 4 KiB in 20 folders
+    for d in range(20):
+        os.makedirs(f"{root}/d{d:02}")
+        for i in range(1000):
+            write(f"{root}/d{d:02}/f{i:04}.dat", 4096, d * 1000 + i)
+elif name == "tiny":   # 50,000 files of 0 to 512 bytes in 50 folders
+    for d in range(50):
+        os.makedirs(f"{root}/d{d:02}")
+        for i in range(1000):
+            write(f"{root}/d{d:02}/f{i:04}.txt", rng.randint(0, 512), d * 1000 + i)
+else:                  # two files of 512 MiB
+    for i in range(2):
+        write(f"{root}/big{i}.bin", 512 << 20, i)
+PY
+      ;;
+    tree)
+      cp -a "$TREE_SOURCE/." "$dir/"
+      ;;
+  esac
+  touch "$dir.done"
+}
+
+describe() {  # folder
+  local files bytes
+  files=$(find "$1" -type f | wc -l)
+  bytes=$(du -sb "$1" | cut -f1)
+  echo "$files files, $((bytes / 1048576)) MiB"
+}
+
+warm() {  # folder: read every file once so that every tool starts hot
+  tar -C "$1" -cf - . | cat >/dev/null
+}
+
+# ---- the tools, each copying $1 (a folder) to $2 (not yet there) ----
+
+copy_cp() { cp -a "$1" "$2"; }
+copy_tar() { mkdir "$2" && tar -C "$1" -cf - . | tar -C "$2" -xf -; }
+copy_rsync() { rsync -a "$1/" "$2/"; }
+copy_pcp() {  # one cp per top-level entry, all at once
+  mkdir "$2"
+  local entry
+  for entry in "$1"/*; do cp -a "$entry" "$2/" & done
+  wait
+}
+worker_copy() {  # verification source destination
+  local mode=$1 src=$2 dst=$3 req out
+  req=$dst.request
+  out=$dst.events
+  python3 "$here/make_request.py" "$req" --dest "$dst" --source "$src" \
+    --workers 8 --read-ahead --preserve --verify "$mode"
+  /usr/bin/time -f %M -o "$dst.rss" "$WORKER" --request "$req" </dev/null >"$out"
+  if ! tail -n 1 "$out" | grep -q '"failedFiles":0,"cancelled":false'; then
+    echo "worker job failed: $(tail -n 1 "$out" | cut -c1-300)" >&2
+    return 1
+  fi
+  if [ "$CHECK" = 1 ]; then diff -r "$src" "$dst/$(basename "$src")" >/dev/null; fi
+}
+copy_worker() { worker_copy none "$@"; }
+copy_worker_sha256() { worker_copy sha256 "$@"; }
+copy_worker_crc32() { worker_copy crc32 "$@"; }
+
+now_ns() { date +%s%N; }
+
+declare -A best rss
+results=()
+
+measure() {  # place dataset tool
+  local place=$1 set=$2 tool=$3 rep dst start elapsed
+  for rep in $(seq 1 "$REPS"); do
+    dst=$place/qv-copy-bench/runs/$run_id/$set-$tool-$rep
+    mkdir -p "$(dirname "$dst")"
+    sync
+    start=$(now_ns)
+    "copy_$tool" "$place/qv-copy-bench/data/$set" "$dst"
+    elapsed=$(( $(now_ns) - start ))
+    local key="$place $set $tool"
+    if [ -z "${best[$key]:-}" ] || [ "$elapsed" -lt "${best[$key]}" ]; then
+      best[$key]=$elapsed
+      [ -f "$dst.rss" ] && rss[$key]=$(cat "$dst.rss")
+    fi
+    # tmpfs frees memory at once and has no inode trap; a disk keeps the copy
+    # until the end of the run.
+    if [ "$(stat -f -c %T "$place")" = tmpfs ]; then rm -rf "$dst" "$dst".*; fi
+  done
+}
+
+for place in $PLACES; do
+  fs=$(stat -f -c %T "$place")
+  for set in $DATASETS; do
+    data=$place/qv-copy-bench/data/$set
+    make_dataset "$set" "$data"
+    echo "== $set on $fs ($place): $(describe "$data")"
+    warm "$data"
+    tools="cp tar rsync worker worker_sha256 worker_crc32"
+    [ "$set" = large ] && tools="cp tar rsync pcp worker worker_sha256 worker_crc32"
+    for tool in $tools; do measure "$place" "$set" "$tool"; done
+    base=${best["$place $set cp"]}
+    for tool in $tools; do
+      t=${best["$place $set $tool"]}
+      line=$(printf "%-6s %-6s %-14s %8.3f s  %5.2fx cp -a" "$fs" "$set" "$tool" \
+        "$(echo "$t / 1000000000" | bc -l)" "$(echo "$t / $base" | bc -l)")
+      [ -n "${rss["$place $set $tool"]:-}" ] && line="$line  peak RSS $(( ${rss["$place $set $tool"]} / 1024 )) MiB"
+      echo "$line"
+      results+=("$line")
+    done
+  done
+  rm -rf "$place/qv-copy-bench/runs/$run_id"
+done
+
+echo
+echo "== summary (best of $REPS, hot cache, ratio to cp -a in the same run)"
+printf '%s\n' "${results[@]}"

@@ -1,0 +1,35 @@
+// Making a staged copy visible under its destination name, and ending each
+// item with its counts and its one item event.
+#ifndef QV_COPY_COMMIT_H_
+#define QV_COPY_COMMIT_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "copy/copy_context.h"
+
+namespace qv {
+
+// Moves the item's staging file onto its destination in one rename, which
+// replaces an existing destination only under the overwrite policy. True at
+// once for an item already committed (a direct write). On failure the
+// staging file stays for removePartialFiles() and the destination keeps what
+// it held; `error` gets "Atomic commit failed: " and the system's text.
+bool commitStaged(JobContext& job, PlannedFile& item, std::string& error);
+
+// Ends item `itemIndex` after its copy attempts: counts it, commits it now
+// or leaves the commit to the verification stage, and reports it. A
+// cancelled item is dropped without a count or an event, its staging file
+// deleted.
+void finishItem(CopyContext& copy, uint32_t itemIndex, bool ok, const std::string& error);
+
+// Thread body of the copy phase's verification stage. Claims positions of
+// `verificationList` (item indices) through counters.nextItemIndex,
+// verifies each staged (or directly written) copy, re-copies a failing one
+// up to retryCount times through the system copier, and commits it.
+void verifyCommitWorker(CopyContext& copy, const std::vector<uint32_t>& verificationList);
+
+}  // namespace qv
+
+#endif  // QV_COPY_COMMIT_H_

@@ -1,0 +1,83 @@
+#include "copy/copy_plan.h"
+
+#include <gtest/gtest.h>
+
+namespace qv {
+namespace {
+
+PlannedFile file(const char16_t* destination, uint64_t size) {
+  PlannedFile f;
+  f.destinationPath = destination;
+  f.size = size;
+  return f;
+}
+
+TEST(CopyOrder, LargeFilesFirstThenFolderRunsInterleaved) {
+  WorkerRequest request;
+  request.files = {
+      file(u"/d/A/big", 5000000),  file(u"/d/A/a1", 300000), file(u"/d/A/a2", 300000),
+      file(u"/d/B/b1", 300000),    file(u"/d/A/a3", 300000), file(u"/d/B/big", kLargeFileFirst),
+      file(u"/d/B/b2", 300000),    file(u"/d/C/c1", 300000), file(u"/d/C/tiny", 10),
+  };
+  // A's files form two runs because B's file comes between them; the large
+  // file of B does not end A's run.
+  EXPECT_EQ(buildCopyOrder(request, PathStyle::Posix, false),
+            (std::vector<uint32_t>{0, 5, 1, 3, 4, 6, 7, 2, 8}));
+  // With read-ahead the readers take every file up to the threshold.
+  EXPECT_EQ(buildCopyOrder(request, PathStyle::Posix, true),
+            (std::vector<uint32_t>{0, 5, 1, 3, 4, 6, 7, 2}));
+  EXPECT_EQ(buildSmallFileList(request, true), (std::vector<uint32_t>{8}));
+  EXPECT_EQ(buildSmallFileList(request, false), (std::vector<uint32_t>{}));
+}
+
+TEST(CopyOrder, FolderKeyFollowsThePathStyle) {
+  WorkerRequest request;
+  request.files = {file(u"/d/x\\one", 1), file(u"/d/x\\two", 1), file(u"/d/y", 1)};
+  // POSIX: a backslash is part of a name, so all three share the folder /d.
+  EXPECT_EQ(buildCopyOrder(request, PathStyle::Posix, false),
+            (std::vector<uint32_t>{0, 1, 2}));
+  // Windows: /d/x is a folder of its own with two files.
+  EXPECT_EQ(buildCopyOrder(request, PathStyle::Windows, false),
+            (std::vector<uint32_t>{0, 2, 1}));
+}
+
+TEST(ReadAheadSplit, ReadersAndQueueLimits) {
+  struct Case {
+    const char* name;
+    size_t files;
+    size_t small;
+    uint32_t threads;
+    uint32_t readers;
+  };
+  const std::vector<Case> cases = {
+      {"three quarters small: half read", 10, 8, 8, 4},
+      {"few small: a third read", 10, 3, 8, 2},
+      {"never more than 16", 40, 40, 40, 16},
+      {"never all threads", 2, 2, 2, 1},
+      {"never more than the small files", 100, 1, 9, 1},
+      {"no small file, no reader", 10, 0, 8, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WorkerRequest request;
+    request.files.resize(c.files);
+    const ReadAheadSplit split = splitReadAhead(request, c.threads, c.small);
+    EXPECT_EQ(split.readers, c.readers);
+    EXPECT_EQ(split.copyWorkers, c.threads - c.readers);
+    EXPECT_EQ(split.countLimit, 128u);
+    EXPECT_EQ(split.byteLimit, 33554432u);
+  }
+  WorkerRequest tight;
+  tight.readAheadQueueFiles = 0;
+  tight.smallFileThreshold = 0;
+  EXPECT_EQ(splitReadAhead(tight, 2, 0).countLimit, 1u);
+  EXPECT_EQ(splitReadAhead(tight, 2, 0).byteLimit, 1u);
+  WorkerRequest budget;
+  budget.memoryBudgetMiB = 4;  // a quarter: 1 MiB
+  EXPECT_EQ(splitReadAhead(budget, 2, 0).byteLimit, 1048576u);
+  budget.memoryBudgetMiB = 0;  // never below one small file
+  EXPECT_EQ(splitReadAhead(budget, 2, 0).byteLimit, 262144u);
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,175 @@
+#include "copy/destination_directories.h"
+
+#include <functional>
+
+#include "copy/copy_test_fixture.h"
+#include "paths/path_algebra.h"
+#include "paths/path_resolution.h"
+
+namespace qv::test {
+namespace {
+
+void planFolder(CopyHarness& h, const std::string& source, const std::string& destination) {
+  PlannedDirectory folder;
+  if (!source.empty()) folder.sourcePath = u16(h.at(source));
+  folder.destinationPath = destination.empty() ? u"" : u16(h.at(destination));
+  h.request.directories.push_back(folder);
+}
+
+void planFileTo(CopyHarness& h, const std::string& destination) {
+  PlannedFile file;
+  file.destinationPath = u16(h.at(destination));
+  h.request.files.push_back(file);
+}
+
+TEST(DestinationDirectories, CreatesFoldersAndFileParentsEachOnce) {
+  CopyHarness h;
+  planFolder(h, "src/empty", "dst/empty");
+  planFolder(h, "src/a", "dst/a");
+  planFileTo(h, "dst/a/b/c/f1");
+  planFileTo(h, "dst/a/b/./c/f2");     // the same parent spelled differently
+  planFileTo(h, "dst/a/x/../b/c/f3");  // and again
+  planFileTo(h, "dst/a/B/f4");         // differs in case only: its own folder
+  createDestinationDirectories(h.job);
+  for (const char* folder : {"dst/empty", "dst/a/b/c", "dst/a/B"}) {
+    EXPECT_TRUE(std::filesystem::is_directory(h.at(folder))) << folder;
+  }
+  EXPECT_FALSE(std::filesystem::exists(h.at("dst/a/x")));
+  EXPECT_EQ(h.counters.failedFiles.load(), 0u);
+  EXPECT_EQ(h.errors.escapedForEvent(), "");
+  // Running again over existing folders changes nothing.
+  createDestinationDirectories(h.job);
+  EXPECT_EQ(h.counters.failedFiles.load(), 0u);
+}
+
+TEST(DestinationDirectories, AFolderThatCannotBeCreatedCountsOnce) {
+  CopyHarness h;
+  std::filesystem::create_directories(h.at("dst"));
+  writeBytes(h.at("dst/blocker"), "a file where a folder should be");
+  planFolder(h, "src/blocker/sub", "dst/blocker/sub");
+  planFileTo(h, "dst/blocker/sub/f1");
+  planFileTo(h, "dst/blocker/sub/f2");
+  planFileTo(h, "dst/blocker/other/f3");
+  planFolder(h, "src/nowhere", "");  // no destination at all
+  createDestinationDirectories(h.job);
+
+  const std::string sub = utf8(h.at("dst/blocker/sub"));
+  // A file's parent is created under its normal form.
+  const std::string other = toUtf8(
+      lexicallyNormal(h.platform.pathStyle(), u16(h.at("dst/blocker/other"))));
+  const std::string prefix = "Unable to create destination directory: ";
+  const std::string expected =
+      jsonEscape(utf8(h.at("src/nowhere")) + " -> : " + prefix +
+                 h.text(h.platform.pathNotFoundError())) +
+      "\\n" +
+      jsonEscape(utf8(h.at("src/blocker/sub")) + " -> " + sub + ": " + prefix +
+                 h.text(ensureDirectoryChain(h.platform.inner(), u16(h.at("dst/blocker/sub"))))) +
+      "\\n" +
+      jsonEscape(" -> " + other + ": " + prefix +
+                 h.text(ensureDirectoryChain(h.platform.inner(),
+                                             u16(h.at("dst/blocker/other")))));
+  EXPECT_EQ(h.errors.escapedForEvent(), expected);
+  EXPECT_EQ(h.counters.failedFiles.load(), 3u);
+}
+
+TEST(DestinationDirectories, CancelStopsCreation) {
+  CopyHarness h;
+  planFolder(h, "", "dst/a");
+  h.control.cancel();
+  createDestinationDirectories(h.job);
+  EXPECT_FALSE(std::filesystem::exists(h.at("dst")));
+}
+
+TEST(DirectoryMetadata, TimesThenAttributesDeepestFirst) {
+  CopyHarness h;
+  h.request.optionFlags = kPreserveTimestamps | kPreserveAttributes;
+  std::filesystem::create_directories(h.at("src/a/b"));
+  std::filesystem::create_directories(h.at("dst/a/b"));
+  // Old times, taken from files (the standard library cannot set a folder's
+  // times on every system).
+  const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+  writeBytes(h.at("t1"), "");
+  writeBytes(h.at("t2"), "");
+  std::filesystem::last_write_time(h.at("t1"), old);
+  std::filesystem::last_write_time(h.at("t2"), old - std::chrono::hours(1));
+  for (const auto& [folder, model] : {std::pair{"src/a/b", "t1"}, std::pair{"src/a", "t2"}}) {
+    FileInfo times;
+    ASSERT_EQ(h.platform.readFileInfo(u16(h.at(model)), times), 0u);
+    std::unique_ptr<MetadataWriter> writer;
+    ASSERT_EQ(h.platform.openForMetadataWrite(u16(h.at(folder)), writer), 0u);
+    ASSERT_EQ(writer->setTimes(times), 0u);
+  }
+  std::filesystem::permissions(h.at("src/a"), std::filesystem::perms::owner_read |
+                                                  std::filesystem::perms::owner_exec);
+  planFolder(h, "src/a", "dst/a");
+  planFolder(h, "src/a/b", "dst/a/b");
+  planFolder(h, "", "dst/created-only");
+  applyDirectoryMetadata(h.job);
+  EXPECT_EQ(h.errors.escapedForEvent(), "");
+  for (const char* name : {"a", "a/b"}) {
+    FileInfo source, copy;
+    ASSERT_EQ(h.platform.readFileInfo(u16(h.at(std::string("src/") + name)), source), 0u);
+    ASSERT_EQ(h.platform.readFileInfo(u16(h.at(std::string("dst/") + name)), copy), 0u);
+    EXPECT_EQ(copy.lastWriteTime.ticks, source.lastWriteTime.ticks) << name;
+    EXPECT_EQ(copy.attributes, source.attributes) << name;
+  }
+  // Only the times and attributes were asked for: the parent of a changed
+  // child kept its own new times.
+  EXPECT_EQ(h.platform.calls(Op::SetAttributes), 2u);
+}
+
+TEST(DirectoryMetadata, FailuresAreWarningsOnly) {
+  struct Case {
+    const char* name;
+    std::function<SysError(CopyHarness&)> arrange;  // gives the code reported
+    std::string prefix;
+    bool attributesStillSet;
+  };
+  const std::vector<Case> cases = {
+      {"source gone",
+       [](CopyHarness& h) {
+         std::filesystem::remove(h.at("src/a"));
+         FileInfo info;
+         return h.platform.inner().readFileInfo(u16(h.at("src/a")), info);
+       },
+       "Unable to read final directory metadata: ", false},
+      {"destination does not open",
+       [](CopyHarness& h) {
+         h.platform.failCalls(Op::OpenForMetadataWrite, h.diskFull());
+         return h.diskFull();
+       },
+       "Unable to open the destination directory for metadata: ", true},
+      {"times refused",
+       [](CopyHarness& h) {
+         h.platform.failCalls(Op::MetadataSetTimes, h.diskFull());
+         return h.diskFull();
+       },
+       "Unable to preserve directory timestamps: ", true},
+      {"attributes refused",
+       [](CopyHarness& h) {
+         h.platform.failCalls(Op::SetAttributes, h.diskFull());
+         return h.diskFull();
+       },
+       "Unable to preserve directory attributes: ", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CopyHarness h;
+    h.request.optionFlags = kPreserveTimestamps | kPreserveAttributes;
+    std::filesystem::create_directories(h.at("src/a"));
+    std::filesystem::create_directories(h.at("dst/a"));
+    planFolder(h, "src/a", "dst/a");
+    const SysError code = c.arrange(h);
+    applyDirectoryMetadata(h.job);
+    EXPECT_EQ(h.errors.escapedForEvent(),
+              jsonEscape("Warning: " + utf8(h.at("src/a")) + " -> " + utf8(h.at("dst/a")) +
+                         ": " + c.prefix + h.text(code)));
+    if (c.attributesStillSet) {
+      EXPECT_EQ(h.platform.calls(Op::SetAttributes), 1u);
+    }
+    EXPECT_EQ(h.counters.failedFiles.load(), 0u);
+  }
+}
+
+}  // namespace
+}  // namespace qv::test

@@ -1,0 +1,323 @@
+// The per-item check on real files: which message each kind of difference
+// gets, which bytes the sampled mode reads, and what cancel and pause do.
+#include "verify/verify_item.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "frame/failure_texts.h"
+#include "support/fault_platform.h"
+#include "support/worker_run.h"
+#include "verify/file_digests.h"
+
+namespace qv {
+namespace {
+
+using test::FaultPlatform;
+using test::Op;
+using test::ScratchDir;
+using test::writeBytes;
+
+const char kMissing[] = "The source or destination is missing.";
+const char kLength[] = "Verification found a file-length mismatch.";
+const char kDifferent[] = "Verification found different file data.";
+const char kUnsupported[] = "Unsupported verification mode.";
+const char kCrc[] = "CRC32 verification failed.";
+const char kSha[] = "SHA-256 verification failed.";
+
+std::string pattern(size_t size) {
+  std::string bytes(size, '\0');
+  uint32_t state = 0x12345678;
+  for (char& c : bytes) {
+    state = state * 1664525u + 1013904223u;
+    c = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
+std::u16string u16(const std::filesystem::path& path) { return path.u16string(); }
+
+// A source and its copy in a scratch folder, with the item that names them.
+struct FilePair {
+  ScratchDir dir;
+  PlannedFile item;
+
+  FilePair(const std::string& source, const std::string& copy) {
+    writeBytes(dir.path() / "source", source);
+    writeBytes(dir.path() / "copy", copy);
+    item.sourcePath = u16(dir.path() / "source");
+    item.destinationPath = u16(dir.path() / "copy");
+    item.size = source.size();
+  }
+  explicit FilePair(const std::string& bytes) : FilePair(bytes, bytes) {}
+};
+
+// The message of the failure verifyItem raises, or "" when it passes.
+std::string outcome(Platform& platform, ControlState& control, const PlannedFile& item,
+                    uint8_t mode, uint64_t bufferSize = 4096,
+                    VerifyTarget target = VerifyTarget::Destination) {
+  Verifier verifier(platform, control);
+  try {
+    verifyItem(verifier, item, mode, bufferSize, target);
+    return "";
+  } catch (const VerificationFailure& failure) {
+    return failure.what();
+  }
+}
+
+std::string outcome(const PlannedFile& item, uint8_t mode, uint64_t bufferSize = 4096) {
+  ControlState control;
+  return outcome(systemPlatform(), control, item, mode, bufferSize);
+}
+
+TEST(VerifyItem, EqualFilesPassEveryModeAtTheWindowBoundaries) {
+  for (size_t size : {0, 1, 65535, 65536, 65537, 131072, 131073, 300001}) {
+    FilePair pair(pattern(size));
+    for (uint8_t mode = 0; mode <= 4; ++mode) {
+      for (uint64_t bufferSize : {uint64_t{4096}, uint64_t{65536}, uint64_t{4194304}}) {
+        EXPECT_EQ(outcome(pair.item, mode, bufferSize), "")
+            << "size " << size << " mode " << int{mode} << " buffer " << bufferSize;
+      }
+    }
+  }
+}
+
+TEST(VerifyItem, SampledModeReadsExactlyItsThreeWindows) {
+  struct Case {
+    size_t size;
+    size_t changed;
+    bool caught;
+  };
+  // 1 MiB + 1: the middle window starts at (size - 65536) / 2 = 491520.
+  const size_t odd = (1 << 20) + 1;
+  const Case cases[] = {
+      {1 << 20, 300000, false},
+      {odd, 0, true},
+      {odd, 65535, true},
+      {odd, 65536, false},
+      {odd, 491519, false},
+      {odd, 491520, true},
+      {odd, 491520 + 65535, true},
+      {odd, 491520 + 65536, false},
+      {odd, odd - 65537, false},
+      {odd, odd - 65536, true},
+      {odd, odd - 1, true},
+      // Three windows at 131,073: only the middle one (from 32,768) covers
+      // byte 65,536.
+      {131073, 65536, true},
+      // Between one and two windows the first and last overlap and cover all.
+      {65537, 32768, true},
+      {131072, 65536, true},
+  };
+  for (const Case& c : cases) {
+    const std::string source = pattern(c.size);
+    std::string copy = source;
+    copy[c.changed] ^= 0x40;
+    FilePair pair(source, copy);
+    EXPECT_EQ(outcome(pair.item, kVerifySampledBytes), c.caught ? kDifferent : "")
+        << "size " << c.size << " byte " << c.changed;
+    // Every other reading mode sees every byte.
+    EXPECT_EQ(outcome(pair.item, kVerifyCrc32), kCrc);
+    EXPECT_EQ(outcome(pair.item, kVerifySha256), kSha);
+    EXPECT_EQ(outcome(pair.item, kVerifyFullBytes), kDifferent);
+  }
+}
+
+TEST(VerifyItem, ExistenceAndLengthAreCheckedBeforeTheMode) {
+  struct Case {
+    const char* name;
+    bool sourceExists;
+    bool copyExists;
+    size_t copySize;
+    uint64_t recordedSize;
+    std::vector<uint8_t> modes;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"no copy", true, false, 10, 10, {0, 1, 2, 3, 4, 9}, kMissing},
+      {"no source", false, true, 10, 10, {0, 1, 2, 3, 4, 9}, kMissing},
+      {"copy shorter", true, true, 9, 10, {0, 1, 2, 3, 4, 9}, kLength},
+      {"both differ from the record", true, true, 10, 11, {0, 1, 2, 3, 4, 9}, kLength},
+      {"unknown mode", true, true, 10, 10, {5, 9, 255}, kUnsupported},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    PlannedFile item;
+    item.sourcePath = u16(dir.path() / "source");
+    item.destinationPath = u16(dir.path() / "copy");
+    item.size = c.recordedSize;
+    if (c.sourceExists) writeBytes(dir.path() / "source", pattern(10));
+    if (c.copyExists) writeBytes(dir.path() / "copy", pattern(c.copySize));
+    for (uint8_t mode : c.modes) {
+      FaultPlatform platform(systemPlatform());
+      ControlState control;
+      EXPECT_EQ(outcome(platform, control, item, mode), c.message)
+          << c.name << " mode " << int{mode};
+      // These failures are decided before any file is opened for reading.
+      EXPECT_EQ(platform.calls(Op::OpenForRead), 0u) << c.name;
+    }
+  }
+}
+
+TEST(VerifyItem, ChecksTheReadPathAndTheChosenTarget) {
+  FilePair pair(pattern(5000));
+  writeBytes(pair.dir.path() / "other", pattern(4999) + "x");
+  PlannedFile item = pair.item;
+  item.sourcePath = u16(pair.dir.path() / "absent");
+  item.readPath = u16(pair.dir.path() / "source");
+  item.stagingPath = u16(pair.dir.path() / "other");
+  ControlState control;
+  EXPECT_EQ(outcome(systemPlatform(), control, item, kVerifyFullBytes), "");
+  EXPECT_EQ(outcome(systemPlatform(), control, item, kVerifyFullBytes, 4096,
+                    VerifyTarget::Staging),
+            kDifferent);
+}
+
+TEST(VerifyItem, BufferSizeZeroReadsOneByteAtATime) {
+  FilePair pair(pattern(10));
+  for (uint8_t mode = 1; mode <= 4; ++mode) {
+    FaultPlatform platform(systemPlatform());
+    ControlState control;
+    EXPECT_EQ(outcome(platform, control, pair.item, mode, 0), "") << int{mode};
+    // Full bytes stop at the recorded size, digests read on to find the end,
+    // and the sampled mode reads its one window whatever the buffer size.
+    const uint64_t reads = mode == kVerifySampledBytes ? 2 : mode == kVerifyFullBytes ? 20 : 22;
+    EXPECT_EQ(platform.calls(Op::Read), reads) << int{mode};
+  }
+}
+
+TEST(VerifyItem, ACopyThatShrinksAfterTheLengthCheckDiffers) {
+  const std::string bytes = pattern(200000);
+  for (uint8_t mode : {kVerifySampledBytes, kVerifyFullBytes}) {
+    FilePair pair(bytes);
+    FaultPlatform platform(systemPlatform());
+    platform.addHook(Op::ReadFileInfo, test::When::After,
+                     [&](const std::u16string&) {
+                       std::filesystem::resize_file(pair.dir.path() / "copy", 150000);
+                     },
+                     {pair.item.destinationPath});
+    ControlState control;
+    EXPECT_EQ(outcome(platform, control, pair.item, mode), kDifferent) << int{mode};
+  }
+}
+
+TEST(VerifyItem, SystemFailuresCarryTheSystemText) {
+  FilePair pair(pattern(1000));
+  const SysError code = systemPlatform().pathNotFoundError();
+  const std::string text = systemErrorText(systemPlatform(), code);
+  for (uint8_t mode = 1; mode <= 4; ++mode) {
+    FaultPlatform platform(systemPlatform());
+    platform.failCalls(Op::OpenForRead, code, {pair.item.destinationPath});
+    ControlState control;
+    EXPECT_EQ(outcome(platform, control, pair.item, mode),
+              "Unable to open file for verification: " + text)
+        << int{mode};
+    platform.clear();
+    platform.failCalls(Op::Read, code, {pair.item.sourcePath});
+    EXPECT_EQ(outcome(platform, control, pair.item, mode),
+              "Verification read failed: " + text)
+        << int{mode};
+  }
+}
+
+// A platform whose SHA-256 computations fail while feeding or finishing.
+class BrokenHashPlatform : public FaultPlatform {
+ public:
+  enum class Breaks { Update, Finish };
+  BrokenHashPlatform(Platform& inner, Breaks breaks) : FaultPlatform(inner), breaks_(breaks) {}
+
+  std::unique_ptr<Sha256> createSha256(Sha256Failure& failure) override {
+    failure = Sha256Failure::None;
+    return std::make_unique<Broken>(breaks_);
+  }
+
+ private:
+  struct Broken : Sha256 {
+    explicit Broken(Breaks b) : breaks(b) {}
+    bool update(const void*, size_t) override { return breaks != Breaks::Update; }
+    bool finish(uint8_t digest[32]) override {
+      std::fill(digest, digest + 32, uint8_t{0});
+      return breaks != Breaks::Finish;
+    }
+    Breaks breaks;
+  };
+  Breaks breaks_;
+};
+
+TEST(VerifyItem, EachSha256StepHasItsMessage) {
+  FilePair pair(pattern(1000));
+  ControlState control;
+  const std::pair<Sha256Failure, const char*> setups[] = {
+      {Sha256Failure::OpenProvider, "Unable to initialize SHA-256."},
+      {Sha256Failure::QueryObjectLength, "Unable to query SHA-256 state."},
+      {Sha256Failure::CreateHash, "Unable to create SHA-256 state."},
+  };
+  for (const auto& [step, message] : setups) {
+    FaultPlatform platform(systemPlatform());
+    platform.failSha256(step, {{}, 0, 1});
+    EXPECT_EQ(outcome(platform, control, pair.item, kVerifySha256), message);
+    // Nothing is left over: the next check sets up afresh and passes.
+    EXPECT_EQ(outcome(platform, control, pair.item, kVerifySha256), "");
+  }
+  BrokenHashPlatform update(systemPlatform(), BrokenHashPlatform::Breaks::Update);
+  EXPECT_EQ(outcome(update, control, pair.item, kVerifySha256), "SHA-256 hashing failed.");
+  BrokenHashPlatform finish(systemPlatform(), BrokenHashPlatform::Breaks::Finish);
+  EXPECT_EQ(outcome(finish, control, pair.item, kVerifySha256), "Unable to finish SHA-256.");
+}
+
+TEST(VerifyItem, DigestsAreTheStandardOnes) {
+  ScratchDir dir;
+  writeBytes(dir.path() / "check", "123456789");
+  writeBytes(dir.path() / "abc", "abc");
+  writeBytes(dir.path() / "empty", "");
+  ControlState control;
+  Verifier verifier(systemPlatform(), control);
+  for (uint64_t bufferSize : {0, 2, 4096}) {
+    EXPECT_EQ(crc32OfFile(verifier, u16(dir.path() / "check"), bufferSize, 9), 0xCBF43926u);
+    EXPECT_EQ(crc32OfFile(verifier, u16(dir.path() / "empty"), bufferSize, 0), 0u);
+    const Sha256Digest abc = sha256OfFile(verifier, u16(dir.path() / "abc"), bufferSize, 3);
+    EXPECT_EQ(abc[0], 0xBA);
+    EXPECT_EQ(abc[1], 0x78);
+    EXPECT_EQ(abc[31], 0xAD);
+    const Sha256Digest empty = sha256OfFile(verifier, u16(dir.path() / "empty"), bufferSize, 0);
+    EXPECT_EQ(empty[0], 0xE3);
+    EXPECT_EQ(empty[31], 0x55);
+  }
+  // A wrong size hint changes only how the file is read.
+  EXPECT_EQ(crc32OfFile(verifier, u16(dir.path() / "check"), 4096, 1), 0xCBF43926u);
+}
+
+TEST(VerifyItem, ACancelledJobEndsEveryReadingMode) {
+  FilePair pair(pattern(100000));
+  ControlState control;
+  control.cancel();
+  EXPECT_EQ(outcome(systemPlatform(), control, pair.item, kVerifyNone), "");
+  for (uint8_t mode = 1; mode <= 4; ++mode) {
+    EXPECT_EQ(outcome(systemPlatform(), control, pair.item, mode), kCancelledMessage)
+        << int{mode};
+  }
+}
+
+TEST(VerifyItem, ACancelReleasesACheckHeldAtThePauseGate) {
+  FilePair pair(pattern(100000));
+  for (uint8_t mode = 1; mode <= 4; ++mode) {
+    FaultPlatform platform(systemPlatform());
+    ControlState control;
+    control.pause();
+    std::string result = "not finished";
+    std::thread check([&] { result = outcome(platform, control, pair.item, mode); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    // Held before its first read.
+    EXPECT_EQ(platform.calls(Op::Read), 0u) << int{mode};
+    control.cancel();
+    check.join();
+    EXPECT_EQ(result, kCancelledMessage) << int{mode};
+  }
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,601 @@
+// Copy jobs on real trees, run through the built worker: what lands in the
+// destination, the item events and totals the host sees, and the control
+// commands while a job runs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+#include "support/worker_run.h"
+
+namespace qv::test {
+namespace {
+
+namespace fs = std::filesystem;
+using tools::RequestFields;
+using tools::writeRequest;
+
+constexpr uint32_t kPreserveTimestamps = 1;
+constexpr uint32_t kPreserveAttributes = 2;
+constexpr uint32_t kPrePlanned = 8;
+constexpr uint32_t kReadAhead = 16;
+constexpr uint32_t kDirectWrite = 32;
+constexpr uint32_t kSuppressCompleted = 64;
+
+constexpr uint64_t kThreshold = 262144;
+constexpr uint64_t kSmallFormLimit = 16777216;
+
+// ---- files ----
+
+// Writes `size` bytes that differ from file to file (by `seed`) and from
+// block to block, so a copy that mixes up files or offsets shows.
+void makeFile(const fs::path& path, uint64_t size, uint32_t seed = 1) {
+  static const std::string noise = [] {
+    std::string block(1 << 20, '\0');
+    uint32_t x = 12345;
+    for (char& c : block) {
+      x = x * 1664525u + 1013904223u;
+      c = static_cast<char>(x >> 24);
+    }
+    return block;
+  }();
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  uint64_t done = 0;
+  for (uint32_t n = 0; done < size; ++n) {
+    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(noise.size(), size - done));
+    const std::string mark = std::to_string(seed) + ":" + std::to_string(n) + ":";
+    const size_t marked = std::min(mark.size(), chunk);
+    out.write(mark.data(), static_cast<std::streamsize>(marked));
+    out.write(noise.data() + marked, static_cast<std::streamsize>(chunk - marked));
+    done += chunk;
+  }
+  if (!out) throw std::runtime_error("cannot write " + utf8(path));
+}
+
+bool sameBytes(const fs::path& a, const fs::path& b) {
+  if (fs::file_size(a) != fs::file_size(b)) return false;
+  std::ifstream fa(a, std::ios::binary);
+  std::ifstream fb(b, std::ios::binary);
+  // Reused: fresh pages are what a comparison of many small files pays for.
+  static std::string ba(1 << 16, '\0');
+  static std::string bb(1 << 16, '\0');
+  while (fa && fb) {
+    fa.read(ba.data(), static_cast<std::streamsize>(ba.size()));
+    fb.read(bb.data(), static_cast<std::streamsize>(bb.size()));
+    if (fa.gcount() != fb.gcount() ||
+        ba.compare(0, static_cast<size_t>(fa.gcount()), bb, 0,
+                   static_cast<size_t>(fb.gcount())) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Every entry under `root` by relative path, folders marked with a final /.
+std::vector<std::string> entriesUnder(const fs::path& root) {
+  std::vector<std::string> out;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    out.push_back(utf8(entry.path().lexically_relative(root)) +
+                  (entry.is_directory() ? "/" : ""));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+void expectSameTree(const fs::path& source, const fs::path& copy) {
+  const std::vector<std::string> names = entriesUnder(source);
+  ASSERT_EQ(names, entriesUnder(copy));
+  for (const std::string& name : names) {
+    if (name.back() == '/') continue;
+    EXPECT_TRUE(sameBytes(source / fs::u8path(name), copy / fs::u8path(name))) << name;
+  }
+}
+
+std::vector<std::string> stagingFilesUnder(const fs::path& root) {
+  std::vector<std::string> out;
+  if (!fs::exists(root)) return out;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (utf8(entry.path().filename()).find(".qv-native-partial-") != std::string::npos) {
+      out.push_back(utf8(entry.path()));
+    }
+  }
+  return out;
+}
+
+// Gives `target` (a folder too) the times of `model`.
+void setTimesLike(const fs::path& target, const fs::path& model) {
+  Platform& platform = systemPlatform();
+  FileInfo info;
+  ASSERT_EQ(platform.readFileInfo(model.u16string(), info), 0u);
+  std::unique_ptr<MetadataWriter> writer;
+  ASSERT_EQ(platform.openForMetadataWrite(target.u16string(), writer), 0u);
+  ASSERT_EQ(writer->setTimes(info), 0u);
+}
+
+// ---- events ----
+
+int64_t numberIn(const std::string& line, const std::string& key) {
+  const std::string member = "\"" + key + "\":";
+  const size_t at = line.find(member);
+  if (at == std::string::npos) return -1;
+  return std::stoll(line.substr(at + member.size()));
+}
+
+bool isEvent(const std::string& line, const std::string& type) {
+  return line.rfind("{\"type\":\"" + type + "\"", 0) == 0;
+}
+
+struct Job {
+  int exitCode = -1;
+  std::vector<std::string> lines;
+
+  const std::string& complete() const { return lines.back(); }
+  int64_t total(const std::string& key) const { return numberIn(complete(), key); }
+  std::vector<std::string> items(const std::string& status) const {
+    std::vector<std::string> out;
+    for (const std::string& line : lines) {
+      if (line.rfind("{\"type\":\"item\",\"status\":\"" + status + "\"", 0) == 0) {
+        out.push_back(line);
+      }
+    }
+    return out;
+  }
+  std::vector<std::string> progress(const std::string& phase) const {
+    std::vector<std::string> out;
+    for (const std::string& line : lines) {
+      if (line.rfind("{\"type\":\"progress\",\"phase\":\"" + phase + "\"", 0) == 0) {
+        out.push_back(line);
+      }
+    }
+    return out;
+  }
+};
+
+Job runJob(const ScratchDir& dir, const RequestFields& fields) {
+  const ProcessResult result = runWorkerOn(dir, writeRequest(fields));
+  EXPECT_EQ(result.err, "");
+  Job job{result.exitCode, eventLines(result.out)};
+  EXPECT_TRUE(!job.lines.empty() && isEvent(job.lines.back(), "complete")) << result.out;
+  if (job.lines.empty()) job.lines.push_back("");
+  return job;
+}
+
+RequestFields copyOf(const fs::path& source, const fs::path& destination, uint32_t flags = 0) {
+  RequestFields fields;
+  fields.sourceRoots = {utf8(source)};
+  fields.destinationRoot = utf8(destination);
+  fields.optionFlags = flags;
+  return fields;
+}
+
+std::string jsonText(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (c == '\t') {
+      out += "\\t";
+      continue;
+    }
+    out += c;
+  }
+  return out;
+}
+
+// The files of the mixed tree: sizes around each boundary the engine
+// draws, deep and empty folders, and names that need care on the way to
+// the system and into JSON.
+std::map<std::string, uint64_t> mixedTreeFiles() {
+  std::map<std::string, uint64_t> files = {
+      {"empty.txt", 0},
+      {"at-threshold.bin", kThreshold},
+      {"over-threshold.bin", kThreshold + 1},
+      {"deep/1/2/3/4/5/6/7/8/9/leaf.txt", 77},
+      {"with space and (brackets).txt", 10},
+      {"ünïcödé ñame €.txt", 11},
+      {"日本語/ファイル.txt", 12},
+#ifndef _WIN32
+      {"quote\"d.txt", 13},
+      {"back\\slash.txt", 14},
+      {"tab\there.txt", 15},
+#endif
+  };
+  for (int i = 0; i < 40; ++i) {
+    files["many/f" + std::to_string(i)] = static_cast<uint64_t>(i) * 997;
+  }
+  return files;
+}
+
+void buildTree(const fs::path& root, const std::map<std::string, uint64_t>& files) {
+  uint32_t seed = 1;
+  for (const auto& [name, size] : files) makeFile(root / fs::u8path(name), size, seed++);
+  fs::create_directories(root / "empty-folder");
+}
+
+// ---- copy jobs ----
+
+TEST(CopyJob, MixedTreeIsCopiedWholeInEveryMode) {
+  ScratchDir dir;
+  const fs::path src = dir.path() / "src";
+  const std::map<std::string, uint64_t> files = mixedTreeFiles();
+  buildTree(src, files);
+  // Every verification mode once, and both ways of copying small files.
+  const std::vector<std::pair<uint32_t, uint8_t>> runs = {
+      {0, 0}, {0, 2}, {kReadAhead, 0}, {kReadAhead, 1}, {kReadAhead, 3}, {kReadAhead, 4}};
+  for (const auto& [flags, mode] : runs) {
+    {
+      SCOPED_TRACE("read-ahead " + std::to_string(flags != 0) + ", verification " +
+                   std::to_string(mode));
+      const fs::path dst = dir.path() / ("dst" + std::to_string(flags) + std::to_string(mode));
+      RequestFields fields = copyOf(src, dst, flags);
+      fields.verificationMode = mode;
+      const Job job = runJob(dir, fields);
+      EXPECT_EQ(job.exitCode, 0);
+      EXPECT_EQ(job.total("totalFiles"), static_cast<int64_t>(files.size()));
+      EXPECT_EQ(job.total("completedFiles"), static_cast<int64_t>(files.size()));
+      EXPECT_EQ(job.total("failedFiles"), 0);
+      EXPECT_EQ(job.items("completed").size(), files.size());
+      EXPECT_NE(job.complete().find("\"cancelled\":false,\"errors\":\"\"}"), std::string::npos);
+      EXPECT_EQ(job.progress("verify").empty(), mode == 0);
+      expectSameTree(src, dst / "src");
+      EXPECT_EQ(stagingFilesUnder(dst), std::vector<std::string>{});
+      fs::remove_all(dst);
+    }
+  }
+}
+
+// The system copier's two forms meet at 16 MiB; the largest file stands for
+// the files that take many progress reports.
+TEST(CopyJob, LargeFilesAroundTheCopierBoundary) {
+  ScratchDir dir;
+  const fs::path src = dir.path() / "src";
+  makeFile(src / "at-small-form-limit.bin", kSmallFormLimit, 1);
+  makeFile(src / "over-small-form-limit.bin", kSmallFormLimit + 1, 2);
+  makeFile(src / "hundred.bin", 100u << 20, 3);
+  makeFile(src / "small.txt", 100, 4);
+  RequestFields fields = copyOf(src, dir.path() / "dst", kReadAhead);
+  fields.verificationMode = 1;
+  const Job job = runJob(dir, fields);
+  EXPECT_EQ(job.exitCode, 0);
+  EXPECT_EQ(job.total("completedFiles"), 4);
+  EXPECT_EQ(job.total("copiedBytes"), static_cast<int64_t>(2 * kSmallFormLimit + 1 +
+                                                           (100u << 20) + 100));
+  expectSameTree(src, dir.path() / "dst" / "src");
+}
+
+TEST(CopyJob, EventsCarryNamesThatNeedEscaping) {
+  ScratchDir dir;
+  const fs::path src = dir.path() / "src";
+  std::vector<std::string> names = {"ünïcödé €.txt", "space d.txt"};
+#ifndef _WIN32
+  names.push_back("q\"uote\\back\ttab.txt");
+#endif
+  for (const std::string& name : names) makeFile(src / fs::u8path(name), 3);
+  const fs::path dst = dir.path() / "dst";
+  const Job job = runJob(dir, copyOf(src, dst));
+  std::vector<std::string> expected;
+  for (const std::string& name : names) {
+    expected.push_back("{\"type\":\"item\",\"status\":\"completed\",\"source\":\"" +
+                       jsonText(utf8(src / fs::u8path(name))) + "\",\"destination\":\"" +
+                       jsonText(utf8(dst / "src" / fs::u8path(name))) +
+                       "\",\"size\":3,\"error\":\"\"}");
+  }
+  std::vector<std::string> got = job.items("completed");
+  std::sort(got.begin(), got.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(got, expected);
+}
+
+TEST(CopyJob, PrePlannedJobReadsThroughReadPaths) {
+  ScratchDir dir;
+  makeFile(dir.path() / "real/a.bin", 1000, 1);
+  makeFile(dir.path() / "real/big.bin", kSmallFormLimit + 1, 2);
+  fs::create_directories(dir.path() / "real/folder");
+  RequestFields fields;
+  fields.optionFlags = kPrePlanned | kReadAhead;
+  const fs::path dst = dir.path() / "out";
+  fields.files = {
+      {"shown/a.bin", utf8(dir.path() / "real/a.bin"), utf8(dst / "x/a.bin"), 1000, 0},
+      {"shown/big.bin", utf8(dir.path() / "real/big.bin"), utf8(dst / "y/big.bin"),
+       kSmallFormLimit + 1, 0},
+  };
+  fields.directories = {{"shown/folder", utf8(dir.path() / "real/folder"), utf8(dst / "z")}};
+  const Job job = runJob(dir, fields);
+  EXPECT_EQ(job.exitCode, 0);
+  EXPECT_EQ(job.total("totalBytes"), static_cast<int64_t>(1000 + kSmallFormLimit + 1));
+  EXPECT_EQ(job.total("completedFiles"), 2);
+  EXPECT_EQ(job.lines[1],
+            "{\"type\":\"progress\",\"phase\":\"scan\",\"message\":\"Source scan complete.\","
+            "\"currentFile\":\"\",\"totalBytes\":16778217,\"processedBytes\":0,\"totalFiles\":2,"
+            "\"completedFiles\":0,\"skippedFiles\":0,\"failedFiles\":0,\"activeWorkers\":0,"
+            "\"targetWorkers\":0,\"queueDepth\":0,\"bytesPerSecond\":0,\"retryQueue\":0}");
+  EXPECT_NE(job.items("completed")[0].find("\"source\":\"shown/"), std::string::npos);
+  EXPECT_TRUE(sameBytes(dir.path() / "real/a.bin", dst / "x/a.bin"));
+  EXPECT_TRUE(sameBytes(dir.path() / "real/big.bin", dst / "y/big.bin"));
+  EXPECT_TRUE(fs::is_directory(dst / "z"));
+}
+
+TEST(CopyJob, DirectWriteLeavesNoStagingFileAndVerifiesInPlace) {
+  ScratchDir dir;
+  const fs::path src = dir.path() / "src";
+  makeFile(src / "small.txt", 500, 1);
+  makeFile(src / "medium.bin", kThreshold + 1, 2);
+  makeFile(src / "large.bin", kSmallFormLimit + 1, 3);
+  for (uint8_t mode : {0, 3}) {
+    SCOPED_TRACE(mode);
+    const fs::path dst = dir.path() / ("dst" + std::to_string(mode));
+    RequestFields fields = copyOf(src, dst, kDirectWrite | kReadAhead);
+    fields.verificationMode = mode;
+    const Job job = runJob(dir, fields);
+    EXPECT_EQ(job.exitCode, 0);
+    EXPECT_EQ(job.total("completedFiles"), 3);
+    expectSameTree(src, dst / "src");
+    EXPECT_EQ(stagingFilesUnder(dst), std::vector<std::string>{});
+  }
+}
+
+TEST(CopyJob, ConflictPoliciesAgainstExistingFiles) {
+  struct Case {
+    uint8_t policy;
+    std::string kept;       // what dst/src/a.txt holds afterwards
+    bool renamedCopy;       // a (1).txt holds the new copy
+    int64_t skipped;
+  };
+  const std::vector<Case> cases = {{0, "old", false, 1}, {1, "new", false, 0},
+                                   {2, "old", true, 0},  {7, "old", true, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.policy));
+    ScratchDir dir;
+    const fs::path src = dir.path() / "src";
+    const fs::path dst = dir.path() / "dst";
+    writeBytes((fs::create_directories(src), src / "a.txt"), "new");
+    writeBytes(src / "b.txt", "b");
+    writeBytes((fs::create_directories(dst / "src"), dst / "src/a.txt"), "old");
+    RequestFields fields = copyOf(src, dst, kReadAhead);
+    fields.conflictPolicy = c.policy;
+    const Job job = runJob(dir, fields);
+    EXPECT_EQ(job.exitCode, 0);
+    EXPECT_EQ(job.total("skippedFiles"), c.skipped);
+    EXPECT_EQ(job.items("skipped").size(), static_cast<size_t>(c.skipped));
+    EXPECT_EQ(readBytes(dst / "src/a.txt"), c.kept);
+    EXPECT_EQ(fs::exists(dst / "src/a (1).txt"), c.renamedCopy);
+    if (c.renamedCopy) {
+      EXPECT_EQ(readBytes(dst / "src/a (1).txt"), "new");
+    }
+    EXPECT_EQ(readBytes(dst / "src/b.txt"), "b");
+    EXPECT_EQ(stagingFilesUnder(dst), std::vector<std::string>{});
+  }
+}
+
+TEST(CopyJob, ConflictPoliciesBetweenCollidingSources) {
+  struct Case {
+    uint8_t policy;
+    int exitCode;
+    std::string secondStatus;
+    std::string secondError;
+    std::string secondLandsAt;  // empty: nowhere
+  };
+  const std::vector<Case> cases = {
+      {0, 0, "skipped", "", ""},
+      {1, 2, "failed", "Multiple source files resolve to the same overwrite destination.", ""},
+      {2, 0, "completed", "", "x (1).txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.policy));
+    ScratchDir dir;
+    writeBytes(dir.path() / "first", "first");
+    writeBytes(dir.path() / "second", "second");
+    const fs::path dst = dir.path() / "dst";
+    RequestFields fields;
+    fields.optionFlags = kPrePlanned;
+    fields.workerCount = 1;  // a fixed winner
+    fields.conflictPolicy = c.policy;
+    fields.files = {{utf8(dir.path() / "first"), "", utf8(dst / "x.txt"), 5, 0},
+                    {utf8(dir.path() / "second"), "", utf8(dst / "x.txt"), 6, 0}};
+    const Job job = runJob(dir, fields);
+    EXPECT_EQ(job.exitCode, c.exitCode);
+    EXPECT_EQ(readBytes(dst / "x.txt"), "first");
+    const std::vector<std::string> second = job.items(c.secondStatus);
+    ASSERT_FALSE(second.empty());
+    EXPECT_NE(second.back().find(jsonText(utf8(dir.path() / "second"))), std::string::npos);
+    EXPECT_NE(second.back().find("\"error\":\"" + c.secondError + "\"}"), std::string::npos);
+    if (!c.secondLandsAt.empty()) {
+      EXPECT_EQ(readBytes(dst / c.secondLandsAt), "second");
+    }
+    EXPECT_EQ(entriesUnder(dst).size(), c.secondLandsAt.empty() ? 1u : 2u);
+  }
+}
+
+TEST(CopyJob, SuppressedCompletedEvents) {
+  struct Case {
+    const char* name;
+    uint32_t flags;
+    uint8_t mode;
+    size_t completedEvents;
+  };
+  // Without verification a staged item still reports its rename.
+  const std::vector<Case> cases = {
+      {"staged", kReadAhead, 0, 3},
+      {"direct", kDirectWrite, 0, 0},
+      {"verified", kReadAhead, 2, 0},
+  };
+  ScratchDir dir;
+  const fs::path src = dir.path() / "src";
+  makeFile(src / "a", 10, 1);
+  makeFile(src / "b", 20, 2);
+  makeFile(src / "c", kThreshold + 5, 3);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path dst = dir.path() / c.name;
+    RequestFields fields = copyOf(src, dst, c.flags | kSuppressCompleted);
+    fields.verificationMode = c.mode;
+    const Job job = runJob(dir, fields);
+    EXPECT_EQ(job.items("completed").size(), c.completedEvents);
+    EXPECT_EQ(job.total("completedFiles"), 3);
+    expectSameTree(src, dst / "src");
+  }
+}
+
+TEST(CopyJob, PreservesTimesAndAttributesOfFilesAndFolders) {
+  ScratchDir dir;
+  const fs::path src = dir.path() / "src";
+  makeFile(src / "ro/small.txt", 100, 1);
+  makeFile(src / "ro/large.bin", kSmallFormLimit + 1, 2);
+  makeFile(src / "ro/inner/plain.txt", 5, 3);
+  const auto base = fs::file_time_type::clock::now() - std::chrono::hours(24 * 800);
+  int step = 0;
+  for (const char* name : {"ro/small.txt", "ro/large.bin", "ro/inner/plain.txt"}) {
+    fs::last_write_time(src / name, base + std::chrono::minutes(++step) +
+                                        std::chrono::microseconds(123457));
+  }
+  // The standard library cannot set a folder's times everywhere (not on
+  // Windows); the folders take their times from files through the system.
+  setTimesLike(src / "ro/inner", src / "ro/large.bin");
+  setTimesLike(src / "ro", src / "ro/small.txt");
+  const fs::perms readOnly = fs::perms::owner_read | fs::perms::group_read;
+  fs::permissions(src / "ro/small.txt", readOnly);
+  fs::permissions(src / "ro/large.bin", readOnly);
+  fs::permissions(src / "ro", readOnly | fs::perms::owner_exec | fs::perms::group_exec);
+
+  const fs::path dst = dir.path() / "dst";
+  const Job job = runJob(dir, copyOf(src, dst,
+                                     kReadAhead | kPreserveTimestamps | kPreserveAttributes));
+  EXPECT_EQ(job.exitCode, 0);
+  EXPECT_NE(job.complete().find("\"errors\":\"\"}"), std::string::npos);
+  for (const char* name : {"ro/small.txt", "ro/large.bin", "ro/inner/plain.txt", "ro/inner",
+                           "ro"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(fs::last_write_time(dst / "src" / name), fs::last_write_time(src / name));
+    EXPECT_EQ(fs::status(dst / "src" / name).permissions(),
+              fs::status(src / name).permissions());
+  }
+  fs::permissions(src / "ro", fs::perms::owner_all, fs::perm_options::add);
+  fs::permissions(dst / "src/ro", fs::perms::owner_all, fs::perm_options::add);
+  expectSameTree(src, dst / "src");
+}
+
+TEST(CopyJob, FolderThatCannotBeCreatedFailsOnceAndItsFilesFail) {
+  ScratchDir dir;
+  const fs::path src = dir.path() / "src";
+  makeFile(src / "sub/f1", 10, 1);
+  makeFile(src / "sub/f2", 10, 2);
+  makeFile(src / "ok.txt", 10, 3);
+  const fs::path dst = dir.path() / "dst";
+  fs::create_directories(dst / "src");
+  writeBytes(dst / "src/sub", "a file where the folder goes");
+  const Job job = runJob(dir, copyOf(src, dst, kReadAhead));
+  EXPECT_EQ(job.exitCode, 2);
+  EXPECT_EQ(job.total("failedFiles"), 3);  // the folder and its two files
+  EXPECT_EQ(job.items("failed").size(), 2u);
+  EXPECT_EQ(job.total("completedFiles"), 1);
+  const std::string& complete = job.complete();
+  const std::string line = jsonText(utf8(src / "sub") + " -> " + utf8(dst / "src" / "sub") +
+                                    ": Unable to create destination directory: ");
+  EXPECT_NE(complete.find(line), std::string::npos);
+  EXPECT_EQ(complete.find(line), complete.rfind(line));
+  EXPECT_EQ(readBytes(dst / "src/sub"), "a file where the folder goes");
+  EXPECT_EQ(readBytes(dst / "src/ok.txt"), readBytes(src / "ok.txt"));
+  EXPECT_EQ(stagingFilesUnder(dst), std::vector<std::string>{});
+}
+
+// ---- control ----
+
+// Copy-phase progress lines of the output so far.
+std::vector<std::string> copyProgress(const std::string& out) {
+  Job job{0, eventLines(out)};
+  return job.progress("copy");
+}
+
+TEST(CopyControl, CancelStopsAGibibyteCopyWithinASecond) {
+  ScratchDir dir;
+  const fs::path src = dir.path() / "src";
+  fs::create_directories(src);
+  {
+    std::ofstream file(src / "huge.bin", std::ios::binary);
+  }
+  fs::resize_file(src / "huge.bin", uint64_t{1} << 30);
+  const fs::path dst = dir.path() / "dst";
+  writeBytes(dir.path() / "r.bin", writeRequest(copyOf(src, dst)));
+
+  Subprocess worker(workerPath(), {"--request", dir.text("r.bin")});
+  const bool copying = worker.waitForOutput(
+      [](const std::string& out) {
+        for (const std::string& line : copyProgress(out)) {
+          if (numberIn(line, "processedBytes") > 0) return true;
+        }
+        return false;
+      },
+      std::chrono::seconds(60));
+  ASSERT_TRUE(copying) << worker.out();
+  const auto cancelledAt = std::chrono::steady_clock::now();
+  worker.write("cancel\n");
+  const int exitCode = worker.wait(std::chrono::seconds(30));
+  EXPECT_LT(std::chrono::steady_clock::now() - cancelledAt, std::chrono::seconds(1));
+  EXPECT_EQ(exitCode, 0);
+  const Job job{exitCode, eventLines(worker.out())};
+  const std::vector<std::string> copy = job.progress("copy");
+  ASSERT_FALSE(copy.empty());
+  EXPECT_NE(copy.back().find("\"message\":\"Copy cancelled.\""), std::string::npos);
+  EXPECT_NE(job.complete().find("\"cancelled\":true"), std::string::npos);
+  EXPECT_EQ(job.items("failed").size() + job.items("completed").size(), 0u);
+  EXPECT_EQ(stagingFilesUnder(dst), std::vector<std::string>{});
+  EXPECT_FALSE(fs::exists(dst / "src/huge.bin"));
+}
+
+TEST(CopyControl, PauseHoldsEveryWorkerAndResumeCompletes) {
+  ScratchDir dir;
+  const fs::path src = dir.path() / "src";
+  for (int i = 0; i < 30; ++i) makeFile(src / ("f" + std::to_string(i)), 5000, i + 1);
+  {
+    std::ofstream file(src / "large.bin", std::ios::binary);
+  }
+  fs::resize_file(src / "large.bin", uint64_t{256} << 20);
+  const fs::path dst = dir.path() / "dst";
+  writeBytes(dir.path() / "r.bin", writeRequest(copyOf(src, dst, kReadAhead)));
+
+  Subprocess worker(workerPath(), {"--request", dir.text("r.bin")});
+  // The copy phase's first event comes before its workers start.
+  ASSERT_TRUE(worker.waitForOutput(
+      [](const std::string& out) { return !copyProgress(out).empty(); },
+      std::chrono::seconds(30)));
+  worker.write("pause\n");
+  auto pausedEvents = [](const std::string& out) {
+    std::vector<int64_t> processed;
+    for (const std::string& line : copyProgress(out)) {
+      if (line.find("\"message\":\"Paused\"") != std::string::npos) {
+        processed.push_back(numberIn(line, "processedBytes"));
+      }
+    }
+    return processed;
+  };
+  ASSERT_TRUE(worker.waitForOutput(
+      [&](const std::string& out) { return pausedEvents(out).size() >= 4; },
+      std::chrono::seconds(30)))
+      << worker.out();
+  // The first "Paused" event may still see a small file in hand finish.
+  const std::vector<int64_t> processed = pausedEvents(worker.out());
+  for (size_t i = 2; i < processed.size(); ++i) EXPECT_EQ(processed[i], processed[1]);
+  EXPECT_LT(processed.back(), static_cast<int64_t>((uint64_t{256} << 20) + 30 * 5000));
+  worker.write("resume\n");
+  worker.closeInput();
+  EXPECT_EQ(worker.wait(std::chrono::seconds(60)), 0);
+  const Job job{0, eventLines(worker.out())};
+  EXPECT_EQ(job.total("completedFiles"), 31);
+  EXPECT_EQ(entriesUnder(src), entriesUnder(dst / "src"));
+  for (int i = 0; i < 30; ++i) {
+    const std::string name = "f" + std::to_string(i);
+    EXPECT_TRUE(sameBytes(src / name, dst / "src" / name)) << name;
+  }
+  EXPECT_EQ(fs::file_size(dst / "src/large.bin"), uint64_t{256} << 20);
+}
+
+}  // namespace
+}  // namespace qv::test

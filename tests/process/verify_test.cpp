@@ -1,0 +1,358 @@
+// Verify-only jobs on real files through the built worker: the outcome of
+// each mode, the exact "complete" event and error list, the thread counts
+// the host sees, and what cancel and pause do to a running check.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "frame/event_text.h"
+#include "support/worker_run.h"
+
+namespace qv::test {
+namespace {
+
+using tools::FileEntryFields;
+using tools::RequestFields;
+using tools::writeRequest;
+
+const char kMissing[] = "The source or destination is missing.";
+const char kLength[] = "Verification found a file-length mismatch.";
+const char kDifferent[] = "Verification found different file data.";
+const char kUnsupported[] = "Unsupported verification mode.";
+
+std::string pattern(size_t size, uint32_t seed = 1) {
+  std::string bytes(size, '\0');
+  uint32_t state = seed * 0x9E3779B9u;
+  for (char& c : bytes) {
+    state = state * 1664525u + 1013904223u;
+    c = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
+RequestFields verifyJob(uint8_t mode, std::vector<FileEntryFields> files) {
+  RequestFields fields;
+  fields.verifyOnly = 1;
+  fields.verificationMode = mode;
+  fields.files = std::move(files);
+  return fields;
+}
+
+// The value of `key` in a flat event object: a string's escaped body or a
+// number's digits.
+std::string field(const std::string& line, const std::string& key) {
+  const std::string marker = "\"" + key + "\":";
+  size_t at = line.find(marker);
+  if (at == std::string::npos) return "<no " + key + ">";
+  at += marker.size();
+  if (line[at] == '"') {
+    size_t end = at + 1;
+    while (end < line.size() && line[end] != '"') end += line[end] == '\\' ? 2 : 1;
+    return line.substr(at + 1, end - at - 1);
+  }
+  return line.substr(at, line.find_first_of(",}", at) - at);
+}
+
+std::string type(const std::string& line) { return field(line, "type"); }
+
+// The parts of a finished job's output the tests look at.
+struct Outcome {
+  int exitCode = -1;
+  std::vector<std::string> lines;
+  std::vector<std::string> items;     // item events, in output order
+  std::vector<std::string> progress;  // progress events, in output order
+  std::string complete;
+
+  // Item events by destination (escaped): status and error text.
+  std::map<std::string, std::string> results() const {
+    std::map<std::string, std::string> out;
+    for (const std::string& item : items) {
+      out[field(item, "destination")] = field(item, "status") + " " + field(item, "error");
+    }
+    return out;
+  }
+};
+
+Outcome parse(int exitCode, const std::string& out) {
+  Outcome o;
+  o.exitCode = exitCode;
+  o.lines = eventLines(out);
+  for (const std::string& line : o.lines) {
+    if (type(line) == "item") o.items.push_back(line);
+    if (type(line) == "progress") o.progress.push_back(line);
+  }
+  if (!o.lines.empty()) o.complete = o.lines.back();
+  return o;
+}
+
+Outcome run(const ScratchDir& dir, const RequestFields& fields) {
+  ProcessResult result = runWorkerOn(dir, writeRequest(fields));
+  EXPECT_EQ(result.err, "");
+  return parse(result.exitCode, result.out);
+}
+
+std::string escaped(const std::string& utf8Path) { return jsonEscape(utf8Path); }
+
+std::string completeLine(uint64_t totalBytes, uint32_t files, uint32_t completed,
+                         uint32_t failed, bool cancelled, const std::string& errors) {
+  return "{\"type\":\"complete\",\"totalBytes\":" + std::to_string(totalBytes) +
+         ",\"copiedBytes\":0,\"totalFiles\":" + std::to_string(files) +
+         ",\"completedFiles\":" + std::to_string(completed) +
+         ",\"skippedFiles\":0,\"failedFiles\":" + std::to_string(failed) +
+         ",\"cancelled\":" + (cancelled ? "true" : "false") + ",\"errors\":\"" + errors +
+         "\"}";
+}
+
+// The phase's last event, just before "complete": its fixed members.
+void expectLastVerifyEvent(const Outcome& o, const std::string& message, uint64_t bytes,
+                           uint32_t files, uint32_t failed, uint32_t workers) {
+  ASSERT_GE(o.lines.size(), 3u);
+  const std::string& last = o.lines[o.lines.size() - 2];
+  EXPECT_EQ(type(last), "progress");
+  EXPECT_EQ(field(last, "phase"), "verify");
+  EXPECT_EQ(field(last, "message"), message);
+  EXPECT_EQ(field(last, "totalBytes"), std::to_string(bytes));
+  EXPECT_EQ(field(last, "processedBytes"), std::to_string(bytes));
+  EXPECT_EQ(field(last, "totalFiles"), std::to_string(files));
+  EXPECT_EQ(field(last, "completedFiles"), std::to_string(files));
+  EXPECT_EQ(field(last, "failedFiles"), std::to_string(failed));
+  EXPECT_EQ(field(last, "activeWorkers"), "0");
+  EXPECT_EQ(field(last, "targetWorkers"), std::to_string(workers));
+  EXPECT_EQ(field(last, "queueDepth"), "0");
+}
+
+TEST(VerifyOnly, EqualFilesPassEveryMode) {
+  ScratchDir dir;
+  std::vector<FileEntryFields> files;
+  uint64_t total = 0;
+  for (size_t size : {size_t{0}, size_t{65536}, size_t{65537}, size_t{131072},
+                      size_t{131073}, size_t{16 << 20} + 1}) {
+    const std::string name = std::to_string(size);
+    const std::string bytes = pattern(size);
+    writeBytes(dir.path() / ("s" + name), bytes);
+    writeBytes(dir.path() / ("d" + name), bytes);
+    files.push_back({dir.text("s" + name), "", dir.text("d" + name), size, 0});
+    total += size;
+  }
+  for (uint8_t mode = 0; mode <= 4; ++mode) {
+    RequestFields fields = verifyJob(mode, files);
+    fields.workerCount = 3;
+    Outcome o = run(dir, fields);
+    EXPECT_EQ(o.exitCode, 0) << int{mode};
+    EXPECT_EQ(o.lines.front(), kHelloLine);
+    EXPECT_EQ(o.complete, completeLine(total, 6, 6, 0, false, "")) << int{mode};
+    EXPECT_EQ(o.items.size(), 6u);
+    for (const auto& [destination, result] : o.results()) {
+      EXPECT_EQ(result, "completed ") << int{mode} << " " << destination;
+    }
+    expectLastVerifyEvent(o, "Verification complete.", total, 6, 0, 3);
+    // Nothing but the phase's progress, its items and the two frame events.
+    EXPECT_EQ(o.lines.size(), 2 + o.items.size() + o.progress.size());
+    for (const std::string& p : o.progress) EXPECT_EQ(field(p, "phase"), "verify");
+  }
+}
+
+TEST(VerifyOnly, FailuresAreReportedAndListedExactly) {
+  ScratchDir dir;
+  const std::string bytes = pattern(1 << 20);
+  std::string far = bytes;  // differs outside the sampled windows
+  far[300000] ^= 1;
+  writeBytes(dir.path() / "s", bytes);
+  writeBytes(dir.path() / "same", bytes);
+  writeBytes(dir.path() / "far", far);
+  for (const char* name : {"first", "middle", "last"}) {
+    std::string copy = bytes;
+    const size_t at = name[0] == 'f' ? 10 : name[0] == 'm' ? (bytes.size() - 65536) / 2 + 5
+                                                           : bytes.size() - 1;
+    copy[at] ^= 0x80;
+    writeBytes(dir.path() / name, copy);
+  }
+  const uint64_t size = bytes.size();
+  const std::string s = dir.text("s");
+  auto item = [&](const char* destination, uint64_t recorded = 0) {
+    return FileEntryFields{s, "", dir.text(destination), recorded ? recorded : size, 0};
+  };
+
+  struct Case {
+    uint8_t mode;
+    std::vector<FileEntryFields> files;
+    std::vector<std::string> errors;  // per item, "" for a pass
+  };
+  const std::string crc = "CRC32 verification failed.";
+  const std::string sha = "SHA-256 verification failed.";
+  const std::vector<Case> cases = {
+      {1, {item("far"), item("first"), item("middle"), item("last"), item("same")},
+       {"", kDifferent, kDifferent, kDifferent, ""}},
+      {2, {item("far"), item("same")}, {crc, ""}},
+      {3, {item("far"), item("same")}, {sha, ""}},
+      {4, {item("far"), item("same")}, {kDifferent, ""}},
+      // The existence and length checks come before any mode.
+      {0, {item("absent"), item("same", size + 1), item("far")}, {kMissing, kLength, ""}},
+      {9, {item("absent"), item("same", size - 1), item("same")},
+       {kMissing, kLength, kUnsupported}},
+  };
+  for (const Case& c : cases) {
+    RequestFields fields = verifyJob(c.mode, c.files);
+    // One worker: items finish, and errors are listed, in request order.
+    fields.workerCount = 1;
+    Outcome o = run(dir, fields);
+    uint32_t failed = 0;
+    uint64_t total = 0;
+    std::string errors;
+    ASSERT_EQ(o.items.size(), c.files.size()) << int{c.mode};
+    for (size_t i = 0; i < c.files.size(); ++i) {
+      const FileEntryFields& f = c.files[i];
+      total += f.size;
+      const std::string expected =
+          "{\"type\":\"item\",\"status\":\"" +
+          std::string(c.errors[i].empty() ? "completed" : "failed") + "\",\"source\":\"" +
+          escaped(f.sourcePath) + "\",\"destination\":\"" + escaped(f.destinationPath) +
+          "\",\"size\":" + std::to_string(f.size) + ",\"error\":\"" + c.errors[i] + "\"}";
+      EXPECT_EQ(o.items[i], expected) << int{c.mode} << " item " << i;
+      if (c.errors[i].empty()) continue;
+      ++failed;
+      if (!errors.empty()) errors += "\\n";
+      errors += escaped(f.sourcePath + " -> " + f.destinationPath + ": " + c.errors[i]);
+    }
+    const uint32_t count = static_cast<uint32_t>(c.files.size());
+    EXPECT_EQ(o.exitCode, failed ? 2 : 0) << int{c.mode};
+    EXPECT_EQ(o.complete, completeLine(total, count, count - failed, failed, false, errors))
+        << int{c.mode};
+    expectLastVerifyEvent(o, "Verification complete.", total, count, failed, 1);
+  }
+}
+
+TEST(VerifyOnly, TargetWorkersFollowTheRequestedCounts) {
+  ScratchDir dir;
+  writeBytes(dir.path() / "s", "");
+  writeBytes(dir.path() / "d", "");
+  struct Case {
+    uint32_t workerCount;
+    uint32_t minimumWorkerCount;
+    uint32_t items;
+    uint32_t workers;
+  };
+  const Case cases[] = {
+      {8, 1, 3, 3}, {300, 400, 130, 128}, {8, 200, 500, 200}, {2, 6, 10, 6}, {8, 1, 0, 0},
+  };
+  for (const Case& c : cases) {
+    // Mode 0 on empty files: the counts are all that is under test.
+    RequestFields fields = verifyJob(
+        0, std::vector<FileEntryFields>(c.items, {dir.text("s"), "", dir.text("d"), 0, 0}));
+    fields.workerCount = c.workerCount;
+    fields.minimumWorkerCount = c.minimumWorkerCount;
+    Outcome o = run(dir, fields);
+    EXPECT_EQ(o.exitCode, 0);
+    for (const std::string& p : o.progress) {
+      EXPECT_EQ(field(p, "targetWorkers"), std::to_string(c.workers)) << c.workerCount;
+    }
+    expectLastVerifyEvent(o, "Verification complete.", 0, c.items, 0, c.workers);
+    EXPECT_EQ(o.complete, completeLine(0, c.items, c.items, 0, false, ""));
+  }
+}
+
+// Waits for the first progress event that shows `workers` items in hand,
+// then sends `command`.
+void sendWhenBusy(Subprocess& worker, uint32_t workers, const std::string& command) {
+  const std::string busy = "\"activeWorkers\":" + std::to_string(workers) + ",";
+  ASSERT_TRUE(worker.waitForOutput(
+      [&](const std::string& out) { return out.find(busy) != std::string::npos; },
+      std::chrono::seconds(20)))
+      << worker.out();
+  worker.write(command);
+}
+
+TEST(VerifyOnly, ACancelFailsTheItemsInHandAndLeavesTheRestSilent) {
+  ScratchDir dir;
+  // Sparse files: large enough that 256-byte chunks keep both workers busy
+  // for seconds, with nothing written to disk.
+  const uint64_t size = uint64_t{256} << 20;
+  for (const char* name : {"a", "b"}) {
+    writeBytes(dir.path() / name, "");
+    std::filesystem::resize_file(dir.path() / name, size);
+  }
+  const FileEntryFields a{dir.text("a"), "", dir.text("b"), size, 0};
+  const FileEntryFields b{dir.text("b"), "", dir.text("a"), size, 0};
+  RequestFields fields = verifyJob(4, {a, b, a, b});
+  fields.workerCount = 2;
+  fields.bufferSize = 256;
+  writeBytes(dir.path() / "r.bin", writeRequest(fields));
+
+  Subprocess worker(workerPath(), {"--request", dir.text("r.bin")});
+  sendWhenBusy(worker, 2, "cancel\n");
+  const int exitCode = worker.wait(std::chrono::seconds(60));
+  Outcome o = parse(exitCode, worker.out());
+  EXPECT_EQ(worker.err(), "");
+
+  EXPECT_EQ(o.exitCode, 2);
+  ASSERT_EQ(o.items.size(), 2u) << worker.out();
+  std::set<std::string> errors;
+  for (const std::string& item : o.items) {
+    EXPECT_EQ(field(item, "status"), "failed");
+    EXPECT_EQ(field(item, "error"), "Cancelled.");
+    errors.insert(escaped(field(item, "source") == escaped(a.sourcePath)
+                              ? a.sourcePath + " -> " + a.destinationPath
+                              : b.sourcePath + " -> " + b.destinationPath) +
+                  ": Cancelled.");
+  }
+  // The two lines in either order.
+  const std::string first = *errors.begin();
+  const std::string second = errors.size() > 1 ? *std::next(errors.begin()) : first;
+  const std::string oneOrder = completeLine(4 * size, 4, 0, 2, true, first + "\\n" + second);
+  const std::string otherOrder = completeLine(4 * size, 4, 0, 2, true, second + "\\n" + first);
+  EXPECT_TRUE(o.complete == oneOrder || o.complete == otherOrder) << o.complete;
+  ASSERT_GE(o.lines.size(), 2u);
+  const std::string& last = o.lines[o.lines.size() - 2];
+  EXPECT_EQ(field(last, "message"), "Verification cancelled.");
+  EXPECT_EQ(field(last, "completedFiles"), "2");
+  EXPECT_EQ(field(last, "failedFiles"), "2");
+}
+
+TEST(VerifyOnly, APauseHoldsTheReadersUntilResume) {
+  ScratchDir dir;
+  const uint64_t size = uint64_t{4} << 20;
+  writeBytes(dir.path() / "a", "");
+  std::filesystem::resize_file(dir.path() / "a", size);
+  RequestFields fields =
+      verifyJob(4, std::vector<FileEntryFields>(8, {dir.text("a"), "", dir.text("a"), size, 0}));
+  fields.workerCount = 2;
+  fields.bufferSize = 512;
+  writeBytes(dir.path() / "r.bin", writeRequest(fields));
+
+  Subprocess worker(workerPath(), {"--request", dir.text("r.bin")});
+  // Sent at once: the control channel applies it before the workers get far.
+  worker.write("pause\n");
+  auto pausedEvents = [](const std::string& out) {
+    std::vector<std::string> paused;
+    for (const std::string& line : eventLines(out)) {
+      if (field(line, "message") == "Paused") paused.push_back(line);
+    }
+    return paused;
+  };
+  ASSERT_TRUE(worker.waitForOutput(
+      [&](const std::string& out) { return pausedEvents(out).size() >= 5; },
+      std::chrono::seconds(20)))
+      << worker.out();
+  const std::vector<std::string> paused = pausedEvents(worker.out());
+  // The first event may still see a chunk in hand finish an item.
+  for (size_t i = 2; i < 5; ++i) {
+    EXPECT_EQ(field(paused[i], "processedBytes"), field(paused[1], "processedBytes"));
+    EXPECT_EQ(field(paused[i], "activeWorkers"), "2");
+  }
+  EXPECT_NE(field(paused[4], "processedBytes"), std::to_string(8 * size));
+  worker.write("resume\n");
+  const int exitCode = worker.wait(std::chrono::seconds(60));
+  Outcome o = parse(exitCode, worker.out());
+  EXPECT_EQ(worker.err(), "");
+  EXPECT_EQ(o.exitCode, 0);
+  EXPECT_EQ(o.complete, completeLine(8 * size, 8, 8, 0, false, ""));
+}
+
+}  // namespace
+}  // namespace qv::test
