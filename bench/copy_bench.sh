@@ -100,13 +100,17 @@ copy_pcp() {  # one cp per top-level entry, all at once
   for entry in "$1"/*; do cp -a "$entry" "$2/" & done
   wait
 }
+# The request is written before the clock starts (see prepare_worker*).
+worker_request() {  # verification source destination
+  python3 "$here/make_request.py" "$3.request" --dest "$3" --source "$2" \
+    --workers 8 --read-ahead --preserve --verify "$1"
+}
+prepare_worker() { worker_request none "$@"; }
+prepare_worker_sha256() { worker_request sha256 "$@"; }
+prepare_worker_crc32() { worker_request crc32 "$@"; }
 worker_copy() {  # verification source destination
-  local mode=$1 src=$2 dst=$3 req out
-  req=$dst.request
-  out=$dst.events
-  python3 "$here/make_request.py" "$req" --dest "$dst" --source "$src" \
-    --workers 8 --read-ahead --preserve --verify "$mode"
-  /usr/bin/time -f %M -o "$dst.rss" "$WORKER" --request "$req" </dev/null >"$out"
+  local src=$2 dst=$3 out=$3.events
+  /usr/bin/time -f %M -o "$dst.rss" "$WORKER" --request "$dst.request" </dev/null >"$out"
   if ! tail -n 1 "$out" | grep -q '"failedFiles":0,"cancelled":false'; then
     echo "worker job failed: $(tail -n 1 "$out" | cut -c1-300)" >&2
     return 1
@@ -127,6 +131,9 @@ measure() {  # place dataset tool
   for rep in $(seq 1 "$REPS"); do
     dst=$place/qv-copy-bench/runs/$run_id/$set-$tool-$rep
     mkdir -p "$(dirname "$dst")"
+    if declare -F "prepare_$tool" >/dev/null; then
+      "prepare_$tool" "$place/qv-copy-bench/data/$set" "$dst"
+    fi
     sync
     start=$(now_ns)
     "copy_$tool" "$place/qv-copy-bench/data/$set" "$dst"

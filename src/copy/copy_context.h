@@ -16,7 +16,6 @@ struct CopyContext {
   DestinationPlanner& planner;
 
   PlannedFile& item(uint32_t index) { return job.request.files[index]; }
-  const WorkerRequest& request() const { return job.request; }
 };
 
 }  // namespace qv

@@ -15,23 +15,15 @@ std::u16string_view folderOf(PathStyle style, const std::u16string& path) {
   return std::u16string_view(path).substr(0, end);
 }
 
-}  // namespace
-
-std::vector<uint32_t> buildCopyOrder(const WorkerRequest& request, PathStyle style,
-                                     bool readAheadOn) {
-  std::vector<uint32_t> order;
+// Groups `indices` (in planned order) into runs of one destination folder
+// and appends them to `out` one file of each run in turn.
+void appendInterleaved(const WorkerRequest& request, PathStyle style,
+                       const std::vector<uint32_t>& indices, std::vector<uint32_t>& out) {
   std::vector<std::vector<uint32_t>> groups;
   std::u16string_view lastFolder;
   size_t largestGroup = 0;
-  const uint32_t count = static_cast<uint32_t>(request.files.size());
-  for (uint32_t i = 0; i < count; ++i) {
-    const PlannedFile& file = request.files[i];
-    if (readAheadOn && file.size <= request.smallFileThreshold) continue;
-    if (file.size >= kLargeFileFirst) {
-      order.push_back(i);
-      continue;
-    }
-    const std::u16string_view folder = folderOf(style, file.destinationPath);
+  for (uint32_t i : indices) {
+    const std::u16string_view folder = folderOf(style, request.files[i].destinationPath);
     if (groups.empty() || folder != lastFolder) {
       groups.emplace_back();
       lastFolder = folder;
@@ -39,11 +31,27 @@ std::vector<uint32_t> buildCopyOrder(const WorkerRequest& request, PathStyle sty
     groups.back().push_back(i);
     largestGroup = std::max(largestGroup, groups.back().size());
   }
+  out.reserve(out.size() + indices.size());
   for (size_t pass = 0; pass < largestGroup; ++pass) {
     for (const std::vector<uint32_t>& group : groups) {
-      if (pass < group.size()) order.push_back(group[pass]);
+      if (pass < group.size()) out.push_back(group[pass]);
     }
   }
+}
+
+}  // namespace
+
+std::vector<uint32_t> buildCopyOrder(const WorkerRequest& request, PathStyle style,
+                                     bool readAheadOn) {
+  std::vector<uint32_t> order;
+  std::vector<uint32_t> rest;
+  const uint32_t count = static_cast<uint32_t>(request.files.size());
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint64_t size = request.files[i].size;
+    if (readAheadOn && size <= request.smallFileThreshold) continue;
+    (size >= kLargeFileFirst ? order : rest).push_back(i);
+  }
+  appendInterleaved(request, style, rest, order);
   return order;
 }
 
