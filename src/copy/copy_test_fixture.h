@@ -8,44 +8,17 @@
 
 #include <fstream>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "copy/copy_context.h"
 #include "frame/event_text.h"
 #include "paths/destination_planning.h"
+#include "support/captured_job.h"
 #include "support/fault_platform.h"
 #include "support/worker_run.h"
 
 namespace qv::test {
-
-class CapturedOutput : public EventOutput {
- public:
-  void write(std::string_view bytes) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    text_.append(bytes);
-  }
-  void flush() override {}
-
-  // Event lines whose text begins with `prefix`, without line feeds.
-  std::vector<std::string> lines(std::string_view prefix = {}) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<std::string> out;
-    size_t start = 0;
-    for (size_t end = text_.find('\n'); end != std::string::npos;
-         start = end + 1, end = text_.find('\n', start)) {
-      std::string line = text_.substr(start, end - start);
-      if (line.compare(0, prefix.size(), prefix) == 0) out.push_back(std::move(line));
-    }
-    return out;
-  }
-  std::vector<std::string> items() const { return lines("{\"type\":\"item\""); }
-
- private:
-  mutable std::mutex mutex_;  // guards text_
-  std::string text_;
-};
 
 inline std::u16string u16(const std::filesystem::path& path) { return path.u16string(); }
 
@@ -55,7 +28,9 @@ inline void appendTo(const std::filesystem::path& path, const std::string& bytes
 }
 
 // One job's worth of engine state. Table-driven tests make one per case.
-struct CopyHarness {
+struct CopyHarness : CapturedJob {
+  CopyHarness() : CapturedJob(platform) {}
+
   std::filesystem::path at(const std::string& name) const {
     return dir.path() / std::filesystem::u8path(name);
   }
@@ -126,13 +101,6 @@ struct CopyHarness {
 
   ScratchDir dir;
   FaultPlatform platform{systemPlatform()};
-  CapturedOutput output;
-  EventStream events{output};
-  ControlState control;
-  ErrorList errors;
-  JobCounters counters;
-  WorkerRequest request;
-  JobContext job{platform, events, control, errors, counters, request};
   DestinationPlanner planner{job};
   CopyContext copy{job, planner};
 };

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "frame/event_text.h"
+#include "support/captured_job.h"
 #include "support/fault_platform.h"
 #include "support/worker_run.h"
 
@@ -44,15 +45,10 @@ class PlanningPlatform : public test::FaultPlatform {
   std::atomic<uint64_t> probes{0};
 };
 
-class CapturedOutput : public EventOutput {
- public:
-  void write(std::string_view bytes) override { text += bytes; }
-  void flush() override {}
-  std::string text;
-};
-
-class DestinationPlanning : public ::testing::Test {
+class DestinationPlanning : public ::testing::Test, public test::CapturedJob {
  protected:
+  DestinationPlanning() : CapturedJob(platform) {}
+
   // A planner as the copy phase makes one: fresh for each job.
   DestinationPlanner& newJob(uint8_t policy) {
     request.conflictPolicy = policy;
@@ -66,13 +62,6 @@ class DestinationPlanning : public ::testing::Test {
 
   ScratchDir scratch;
   PlanningPlatform platform{systemPlatform()};
-  CapturedOutput output;
-  EventStream events{output};
-  ControlState control;
-  ErrorList errors;
-  JobCounters counters;
-  WorkerRequest request;
-  JobContext job{platform, events, control, errors, counters, request};
   std::unique_ptr<DestinationPlanner> planner;
 };
 
@@ -214,7 +203,7 @@ TEST_F(DestinationPlanning, PrepareDestinationRecordsTheOutcomeOnTheItem) {
   EXPECT_TRUE(skipped);
   EXPECT_FALSE(item.resolved);
   EXPECT_EQ(counters.skippedFiles.load(), 1u);
-  EXPECT_EQ(output.text, "{\"type\":\"item\",\"status\":\"skipped\",\"source\":\"src\","
+  EXPECT_EQ(output.text(), "{\"type\":\"item\",\"status\":\"skipped\",\"source\":\"src\","
                          "\"destination\":\"" +
                              jsonEscape(toUtf8(item.destinationPath)) +
                              "\",\"size\":7,\"error\":\"\"}\n");

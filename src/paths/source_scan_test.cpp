@@ -7,13 +7,13 @@
 #include <fstream>
 #include <functional>
 #include <initializer_list>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "frame/event_text.h"
 #include "paths/path_resolution.h"
+#include "support/captured_job.h"
 #include "support/fault_platform.h"
 #include "support/worker_run.h"
 
@@ -25,32 +25,7 @@ using test::FaultPlatform;
 using test::Op;
 using test::ScratchDir;
 
-class CapturedOutput : public EventOutput {
- public:
-  void write(std::string_view bytes) override { text += bytes; }
-  void flush() override {}
-  std::string text;
-};
-
-struct ScanJob {
-  explicit ScanJob(Platform& p = systemPlatform()) : platform(p) {}
-
-  std::vector<std::string> lines() const {
-    std::vector<std::string> out;
-    std::istringstream in(output.text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-  }
-
-  Platform& platform;
-  CapturedOutput output;
-  EventStream events{output};
-  ControlState control;
-  ErrorList errors;
-  JobCounters counters;
-  WorkerRequest request;
-  JobContext job{platform, events, control, errors, counters, request};
-};
+using ScanJob = test::CapturedJob;
 
 std::u16string u16(const fs::path& path) { return path.u16string(); }
 
@@ -141,14 +116,14 @@ TEST(SourceScan, FolderRootIsWalkedDepthFirstInListingOrder) {
   scan.request.destinationRoot = u16(dir.path() / "backup");
   scanSources(scan.job);
 
-  const std::u16string root = resolveRoot(scan.platform, u16(dir.path() / "photos"));
+  const std::u16string root = resolveRoot(scan.job.platform, u16(dir.path() / "photos"));
   // Destinations by the standard library's own path rules.
   const auto destinationOf = [&](const std::u16string& source) {
     const fs::path rel = fs::path(source).lexically_relative(fs::path(root));
     return u16((dir.path() / "backup" / "photos" / rel).lexically_normal());
   };
   std::vector<Walked> walk;
-  referenceWalk(scan.platform, root, walk);
+  referenceWalk(scan.job.platform, root, walk);
   std::vector<std::u16string> files;
   std::vector<std::u16string> folders = {root};
   for (const Walked& w : walk) (w.folder ? folders : files).push_back(w.path);
@@ -163,18 +138,18 @@ TEST(SourceScan, FolderRootIsWalkedDepthFirstInListingOrder) {
   }
   for (const PlannedFile& f : scan.request.files) {
     FileInfo info;
-    ASSERT_EQ(scan.platform.queryPath(f.sourcePath, LinkMode::NoFollow, info), 0u);
+    ASSERT_EQ(scan.job.platform.queryPath(f.sourcePath, LinkMode::NoFollow, info), 0u);
     EXPECT_EQ(f.readPath, f.sourcePath);
     EXPECT_EQ(f.destinationPath, destinationOf(f.sourcePath));
     EXPECT_EQ(f.stagingPath, u"");
-    EXPECT_EQ(f.size, fileName(scan.platform.pathStyle(), f.sourcePath).size());
+    EXPECT_EQ(f.size, fileName(scan.job.platform.pathStyle(), f.sourcePath).size());
     EXPECT_EQ(f.lastWriteTime, info.lastWriteTime.ticks);
     EXPECT_FALSE(f.resolved || f.copied || f.committed);
   }
   // a.jpg b.jpg top.txt c.txt d.txt, each holding its own name.
   EXPECT_EQ(scan.counters.totalFiles.load(), 5u);
   EXPECT_EQ(scan.counters.totalBytes.load(), 27u);
-  EXPECT_EQ(scan.lines(), std::vector<std::string>{completeLine(27, 5)});
+  EXPECT_EQ(scan.output.lines(), std::vector<std::string>{completeLine(27, 5)});
 }
 
 TEST(SourceScan, RootsOfEveryShape) {
@@ -224,7 +199,7 @@ TEST(SourceScan, RootsOfEveryShape) {
     std::sort(expectedFiles.begin(), expectedFiles.end());
     EXPECT_EQ(files, expectedFiles);
     EXPECT_EQ(folders, under(c.folders));
-    EXPECT_EQ(scan.lines(), std::vector<std::string>{completeLine(
+    EXPECT_EQ(scan.output.lines(), std::vector<std::string>{completeLine(
                                 bytes, static_cast<uint32_t>(c.files.size()))});
     EXPECT_EQ(scan.errors.escapedForEvent(), "");
   }
@@ -249,7 +224,7 @@ TEST(SourceScan, ReportsProgressEvery512Files) {
       scanLine("Scanning source...", escaped(scan.request.files[511].sourcePath), 512, 512),
       scanLine("Scanning source...", escaped(scan.request.files[1023].sourcePath), 1024, 1024),
       completeLine(1100, 1100)};
-  EXPECT_EQ(scan.lines(), expected);
+  EXPECT_EQ(scan.output.lines(), expected);
 }
 
 TEST(SourceScan, MissingRootEndsTheScanWithTheRootAsTheRequestHoldsIt) {
@@ -267,7 +242,7 @@ TEST(SourceScan, MissingRootEndsTheScanWithTheRootAsTheRequestHoldsIt) {
     EXPECT_EQ(std::string(failure.what()), "Source path was not found: " + given);
   }
   EXPECT_TRUE(scan.request.files.empty());
-  EXPECT_TRUE(scan.lines().empty());
+  EXPECT_TRUE(scan.output.lines().empty());
 }
 
 TEST(SourceScan, LinksInsideAreSkippedAndRootLinksFollowed) {
@@ -287,11 +262,11 @@ TEST(SourceScan, LinksInsideAreSkippedAndRootLinksFollowed) {
   scan.request.destinationRoot = u16(dir.path() / "out");
   scanSources(scan.job);
 
-  const std::u16string src = resolveRoot(scan.platform, u16(dir.path() / "src"));
-  const std::u16string elsewhere = resolveRoot(scan.platform, u16(dir.path() / "elsewhere"));
+  const std::u16string src = resolveRoot(scan.job.platform, u16(dir.path() / "src"));
+  const std::u16string elsewhere = resolveRoot(scan.job.platform, u16(dir.path() / "elsewhere"));
   std::vector<std::u16string> files = sources(scan.request.files);
   std::sort(files.begin(), files.end() - 1);
-  const PathStyle style = scan.platform.pathStyle();
+  const PathStyle style = scan.job.platform.pathStyle();
   EXPECT_EQ(files, (std::vector<std::u16string>{joinPath(style, src, u"real.txt"),
                                                 joinPath(style, src, u"sub/inner.txt"),
                                                 joinPath(style, elsewhere, u"outside.txt")}));
@@ -320,7 +295,7 @@ TEST(SourceScan, CancelStopsTheScanWithoutTheFinalEvent) {
   scanSources(scan.job);
   EXPECT_EQ(scan.request.files.size(), 1u);
   EXPECT_EQ(scan.request.directories.size(), 1u);
-  EXPECT_TRUE(scan.lines().empty());
+  EXPECT_TRUE(scan.output.lines().empty());
 }
 
 // A listing of `path` that gives its first `keep` entries and then fails.
@@ -420,7 +395,7 @@ TEST(SourceScan, FailuresAreCountedAndRecordedAsTheRulesSay) {
     ASSERT_FALSE(scan.request.files.empty());
     EXPECT_EQ(fileName(style, scan.request.files.back().sourcePath), u"n");
     EXPECT_EQ(scan.request.files.size() - 1, c.filesFromSrc);
-    EXPECT_EQ(scan.lines().size(), 1u);
+    EXPECT_EQ(scan.output.lines().size(), 1u);
   }
 }
 

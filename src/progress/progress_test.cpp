@@ -2,55 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <mutex>
-#include <sstream>
-#include <thread>
 #include <vector>
+
+#include "support/captured_job.h"
 
 namespace qv {
 namespace {
 
-// Read by the test while a reporter writes.
-class CapturedOutput : public EventOutput {
- public:
-  void write(std::string_view bytes) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    text_ += bytes;
-  }
-  void flush() override {}
-  std::string text() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return text_;
-  }
-  std::vector<std::string> lines() const {
-    std::vector<std::string> out;
-    std::istringstream in(text());
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-  }
-  // Waits (up to 10 s, for slow emulated runs) until `count` lines are in.
-  void waitForLines(size_t count) const {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (lines().size() < count && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::string text_;
-};
-
-struct TestJob {
-  CapturedOutput output;
-  EventStream events{output};
-  ControlState control;
-  ErrorList errors;
-  JobCounters counters;
-  WorkerRequest request;
-  JobContext job{systemPlatform(), events, control, errors, counters, request};
-};
+using TestJob = test::CapturedJob;
 
 // The number after "key": in an event line.
 uint64_t field(const std::string& line, const std::string& key) {

@@ -20,6 +20,7 @@ namespace {
 using test::FaultPlatform;
 using test::Op;
 using test::ScratchDir;
+using test::patternBytes;
 using test::writeBytes;
 
 const char kMissing[] = "The source or destination is missing.";
@@ -29,15 +30,6 @@ const char kUnsupported[] = "Unsupported verification mode.";
 const char kCrc[] = "CRC32 verification failed.";
 const char kSha[] = "SHA-256 verification failed.";
 
-std::string pattern(size_t size) {
-  std::string bytes(size, '\0');
-  uint32_t state = 0x12345678;
-  for (char& c : bytes) {
-    state = state * 1664525u + 1013904223u;
-    c = static_cast<char>(state >> 24);
-  }
-  return bytes;
-}
 
 std::u16string u16(const std::filesystem::path& path) { return path.u16string(); }
 
@@ -76,7 +68,7 @@ std::string outcome(const PlannedFile& item, uint8_t mode, uint64_t bufferSize =
 
 TEST(VerifyItem, EqualFilesPassEveryModeAtTheWindowBoundaries) {
   for (size_t size : {0, 1, 65535, 65536, 65537, 131072, 131073, 300001}) {
-    FilePair pair(pattern(size));
+    FilePair pair(patternBytes(size));
     for (uint8_t mode = 0; mode <= 4; ++mode) {
       for (uint64_t bufferSize : {uint64_t{4096}, uint64_t{65536}, uint64_t{4194304}}) {
         EXPECT_EQ(outcome(pair.item, mode, bufferSize), "")
@@ -114,7 +106,7 @@ TEST(VerifyItem, SampledModeReadsExactlyItsThreeWindows) {
       {131072, 65536, true},
   };
   for (const Case& c : cases) {
-    const std::string source = pattern(c.size);
+    const std::string source = patternBytes(c.size);
     std::string copy = source;
     copy[c.changed] ^= 0x40;
     FilePair pair(source, copy);
@@ -150,8 +142,8 @@ TEST(VerifyItem, ExistenceAndLengthAreCheckedBeforeTheMode) {
     item.sourcePath = u16(dir.path() / "source");
     item.destinationPath = u16(dir.path() / "copy");
     item.size = c.recordedSize;
-    if (c.sourceExists) writeBytes(dir.path() / "source", pattern(10));
-    if (c.copyExists) writeBytes(dir.path() / "copy", pattern(c.copySize));
+    if (c.sourceExists) writeBytes(dir.path() / "source", patternBytes(10));
+    if (c.copyExists) writeBytes(dir.path() / "copy", patternBytes(c.copySize));
     for (uint8_t mode : c.modes) {
       FaultPlatform platform(systemPlatform());
       ControlState control;
@@ -164,8 +156,8 @@ TEST(VerifyItem, ExistenceAndLengthAreCheckedBeforeTheMode) {
 }
 
 TEST(VerifyItem, ChecksTheReadPathAndTheChosenTarget) {
-  FilePair pair(pattern(5000));
-  writeBytes(pair.dir.path() / "other", pattern(4999) + "x");
+  FilePair pair(patternBytes(5000));
+  writeBytes(pair.dir.path() / "other", patternBytes(4999) + "x");
   PlannedFile item = pair.item;
   item.sourcePath = u16(pair.dir.path() / "absent");
   item.readPath = u16(pair.dir.path() / "source");
@@ -178,7 +170,7 @@ TEST(VerifyItem, ChecksTheReadPathAndTheChosenTarget) {
 }
 
 TEST(VerifyItem, BufferSizeZeroReadsOneByteAtATime) {
-  FilePair pair(pattern(10));
+  FilePair pair(patternBytes(10));
   for (uint8_t mode = 1; mode <= 4; ++mode) {
     FaultPlatform platform(systemPlatform());
     ControlState control;
@@ -191,7 +183,7 @@ TEST(VerifyItem, BufferSizeZeroReadsOneByteAtATime) {
 }
 
 TEST(VerifyItem, ACopyThatShrinksAfterTheLengthCheckDiffers) {
-  const std::string bytes = pattern(200000);
+  const std::string bytes = patternBytes(200000);
   for (uint8_t mode : {kVerifySampledBytes, kVerifyFullBytes}) {
     FilePair pair(bytes);
     FaultPlatform platform(systemPlatform());
@@ -206,7 +198,7 @@ TEST(VerifyItem, ACopyThatShrinksAfterTheLengthCheckDiffers) {
 }
 
 TEST(VerifyItem, SystemFailuresCarryTheSystemText) {
-  FilePair pair(pattern(1000));
+  FilePair pair(patternBytes(1000));
   const SysError code = systemPlatform().pathNotFoundError();
   const std::string text = systemErrorText(systemPlatform(), code);
   for (uint8_t mode = 1; mode <= 4; ++mode) {
@@ -249,7 +241,7 @@ class BrokenHashPlatform : public FaultPlatform {
 };
 
 TEST(VerifyItem, EachSha256StepHasItsMessage) {
-  FilePair pair(pattern(1000));
+  FilePair pair(patternBytes(1000));
   ControlState control;
   const std::pair<Sha256Failure, const char*> setups[] = {
       {Sha256Failure::OpenProvider, "Unable to initialize SHA-256."},
@@ -292,7 +284,7 @@ TEST(VerifyItem, DigestsAreTheStandardOnes) {
 }
 
 TEST(VerifyItem, ACancelledJobEndsEveryReadingMode) {
-  FilePair pair(pattern(100000));
+  FilePair pair(patternBytes(100000));
   ControlState control;
   control.cancel();
   EXPECT_EQ(outcome(systemPlatform(), control, pair.item, kVerifyNone), "");
@@ -303,7 +295,7 @@ TEST(VerifyItem, ACancelledJobEndsEveryReadingMode) {
 }
 
 TEST(VerifyItem, ACancelReleasesACheckHeldAtThePauseGate) {
-  FilePair pair(pattern(100000));
+  FilePair pair(patternBytes(100000));
   for (uint8_t mode = 1; mode <= 4; ++mode) {
     FaultPlatform platform(systemPlatform());
     ControlState control;

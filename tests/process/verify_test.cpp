@@ -26,15 +26,6 @@ const char kLength[] = "Verification found a file-length mismatch.";
 const char kDifferent[] = "Verification found different file data.";
 const char kUnsupported[] = "Unsupported verification mode.";
 
-std::string pattern(size_t size, uint32_t seed = 1) {
-  std::string bytes(size, '\0');
-  uint32_t state = seed * 0x9E3779B9u;
-  for (char& c : bytes) {
-    state = state * 1664525u + 1013904223u;
-    c = static_cast<char>(state >> 24);
-  }
-  return bytes;
-}
 
 RequestFields verifyJob(uint8_t mode, std::vector<FileEntryFields> files) {
   RequestFields fields;
@@ -134,7 +125,7 @@ TEST(VerifyOnly, EqualFilesPassEveryMode) {
   for (size_t size : {size_t{0}, size_t{65536}, size_t{65537}, size_t{131072},
                       size_t{131073}, size_t{16 << 20} + 1}) {
     const std::string name = std::to_string(size);
-    const std::string bytes = pattern(size);
+    const std::string bytes = patternBytes(size);
     writeBytes(dir.path() / ("s" + name), bytes);
     writeBytes(dir.path() / ("d" + name), bytes);
     files.push_back({dir.text("s" + name), "", dir.text("d" + name), size, 0});
@@ -160,7 +151,7 @@ TEST(VerifyOnly, EqualFilesPassEveryMode) {
 
 TEST(VerifyOnly, FailuresAreReportedAndListedExactly) {
   ScratchDir dir;
-  const std::string bytes = pattern(1 << 20);
+  const std::string bytes = patternBytes(1 << 20);
   std::string far = bytes;  // differs outside the sampled windows
   far[300000] ^= 1;
   writeBytes(dir.path() / "s", bytes);

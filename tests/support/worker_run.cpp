@@ -46,7 +46,23 @@ void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
 std::string readBytes(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) throw std::runtime_error("cannot read " + utf8(path));
-  return std::string(std::istreambuf_iterator<char>(file), {});
+  // Sized read: gcc 12 warns falsely (null dereference) about
+  // istreambuf_iterator at -O3.
+  file.seekg(0, std::ios::end);
+  std::string bytes(static_cast<size_t>(file.tellg()), '\0');
+  file.seekg(0);
+  file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
+}
+
+std::string patternBytes(size_t size, uint32_t seed) {
+  std::string bytes(size, '\0');
+  uint32_t state = seed * 0x9E3779B9u;
+  for (char& c : bytes) {
+    state = state * 1664525u + 1013904223u;
+    c = static_cast<char>(state >> 24);
+  }
+  return bytes;
 }
 
 std::vector<std::string> eventLines(const std::string& out) {

@@ -3,6 +3,8 @@
 #ifndef QV_TESTS_SUPPORT_WORKER_RUN_H_
 #define QV_TESTS_SUPPORT_WORKER_RUN_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -28,6 +30,8 @@ class ScratchDir {
 std::string utf8(const std::filesystem::path& path);
 void writeBytes(const std::filesystem::path& path, const std::string& bytes);
 std::string readBytes(const std::filesystem::path& path);
+// `size` pseudo-random bytes; a different `seed` gives different bytes.
+std::string patternBytes(size_t size, uint32_t seed = 1);
 
 // The worker's output split into lines, without their line endings.
 std::vector<std::string> eventLines(const std::string& out);
