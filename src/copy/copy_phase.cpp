@@ -95,8 +95,9 @@ bool runCopyStage(CopyContext& copy, uint32_t processors) {
 
   ProgressReporter progress(job, ReporterPhase::kCopy, targetWorkers,
                             monotonicNanoseconds(), 0);
-  progress.start();
+  progress.sendFirst();
   if (!pauseBeforeCopying(job.control)) return false;
+  progress.start();
 
   const bool readAheadOn = hasOption(request, kSmallFileReadAhead) && targetWorkers >= 2;
   const std::vector<uint32_t> copyOrder =

@@ -132,13 +132,25 @@ ProgressReporter::ProgressReporter(JobContext& job, ReporterPhase phase,
       phaseStart_(phaseStart),
       totalFilesOverride_(totalFilesOverride) {}
 
-ProgressReporter::~ProgressReporter() {
-  running_.store(false);
+ProgressReporter::~ProgressReporter() { stopThread(); }
+
+void ProgressReporter::stopThread() {
+  {
+    // Under the mutex, so the flag cannot clear between the thread's check
+    // and its wait (the wake-up would be lost and the join would wait out a
+    // whole period).
+    std::lock_guard<std::mutex> lock(wakeMutex_);
+    running_.store(false);
+  }
+  wake_.notify_all();
   if (thread_.joinable()) thread_.join();
 }
 
+void ProgressReporter::sendFirst() {
+  send("Copying...", 0, job_.control.currentFile());
+}
+
 void ProgressReporter::start() {
-  if (phase_ == ReporterPhase::kCopy) send("Copying...", 0, u"");
   running_.store(true);
   try {
     thread_ = std::thread([this] { run(); });
@@ -149,8 +161,7 @@ void ProgressReporter::start() {
 }
 
 void ProgressReporter::finish() {
-  running_.store(false);
-  if (thread_.joinable()) thread_.join();
+  stopThread();
   const bool cancelled = job_.control.cancelled();
   if (phase_ == ReporterPhase::kCopy) {
     send(cancelled ? "Copy cancelled." : "Copy phase complete.", completedFiles(), u"");
@@ -166,8 +177,8 @@ void ProgressReporter::run() {
   while (running_.load()) {
     const std::u16string current = job_.control.currentFile();
     send(job_.control.paused() ? "Paused" : active, completedFiles(), current);
-    // Not woken early: the driver's join waits out the rest of the period.
-    std::this_thread::sleep_for(kReportPeriod);
+    std::unique_lock<std::mutex> lock(wakeMutex_);
+    wake_.wait_for(lock, kReportPeriod, [this] { return !running_.load(); });
   }
 }
 

@@ -11,7 +11,9 @@
 #define QV_PROGRESS_PROGRESS_H_
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -82,7 +84,8 @@ enum class ReporterPhase {
 //
 //   int64_t start = monotonicNanoseconds();
 //   ProgressReporter progress(job, ReporterPhase::kCopy, threads, start, 0);
-//   progress.start();   // may throw; the job then ends as fatal
+//   progress.sendFirst();   // the copy stage only
+//   progress.start();       // may throw; the job then ends as fatal
 //   ... start the workers and join them all ...
 //   progress.finish();
 class ProgressReporter {
@@ -100,14 +103,17 @@ class ProgressReporter {
   ProgressReporter(const ProgressReporter&) = delete;
   ProgressReporter& operator=(const ProgressReporter&) = delete;
 
-  // kCopy only: first sends "Copying..." with completedFiles 0 and an empty
-  // currentFile. Then sets the running flag and starts the thread, whose
-  // first event goes out at once. Throws std::system_error when the thread
-  // cannot be started (a job-level failure). Call once.
+  // kCopy only: the event that goes out before any copy thread starts,
+  // "Copying..." with completedFiles 0.
+  void sendFirst();
+
+  // Sets the running flag and starts the thread, whose first event goes out
+  // at once. Throws std::system_error when the thread cannot be started (a
+  // job-level failure). Call once.
   void start();
 
-  // Clears the running flag and joins the thread (up to 100 ms: the
-  // reporter's sleep is not cut short), then sends the phase's last event,
+  // Clears the running flag, wakes the thread from its sleep and joins it,
+  // then sends the phase's last event,
   // whose message says whether the job was cancelled. The copy stage sends
   // it with an empty currentFile, a verification phase with the current
   // file slot. Sends the last event even when start() was never called
@@ -116,6 +122,8 @@ class ProgressReporter {
 
  private:
   void run();
+  // Clears the running flag, cuts the thread's sleep short and joins it.
+  void stopThread();
   // The event's completedFiles for this phase, read from the counters now.
   uint32_t completedFiles() const;
   void send(std::string_view message, uint32_t completed,
@@ -127,6 +135,8 @@ class ProgressReporter {
   const int64_t phaseStart_;
   const uint32_t totalFilesOverride_;
   std::atomic<bool> running_{false};
+  std::mutex wakeMutex_;  // pairs with wake_; held while running_ clears
+  std::condition_variable wake_;
   std::thread thread_;
 };
 

@@ -146,6 +146,7 @@ TEST(ProgressReporter, CopySendsFirstPeriodicAndLastEvents) {
   t.counters.failedFiles = 1;
   t.control.setCurrentFile(u"/src/busy");
   ProgressReporter reporter(t.job, ReporterPhase::kCopy, 5, monotonicNanoseconds(), 0);
+  reporter.sendFirst();
   reporter.start();
   t.output.waitForLines(2);
   reporter.finish();
@@ -154,7 +155,7 @@ TEST(ProgressReporter, CopySendsFirstPeriodicAndLastEvents) {
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(message(lines.front()), "Copying...");
   EXPECT_EQ(field(lines.front(), "completedFiles"), 0u);
-  EXPECT_NE(lines.front().find("\"currentFile\":\"\""), std::string::npos);
+  EXPECT_NE(lines.front().find("\"currentFile\":\"/src/busy\""), std::string::npos);
   // The reporter's first event goes out as soon as it runs.
   EXPECT_EQ(message(lines[1]), "Copying...");
   EXPECT_EQ(field(lines[1], "completedFiles"), 3u);
@@ -171,6 +172,7 @@ TEST(ProgressReporter, PausedJobKeepsReportingWithFallingRate) {
   t.counters.copiedBytes = 1 << 20;
   t.control.pause();
   ProgressReporter reporter(t.job, ReporterPhase::kCopy, 1, monotonicNanoseconds(), 0);
+  reporter.sendFirst();
   reporter.start();
   t.output.waitForLines(3);
   reporter.finish();
