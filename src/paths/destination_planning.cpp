@@ -49,9 +49,15 @@ DestinationDecision DestinationPlanner::decideDestination(const std::u16string& 
   const PathStyle style = platform.pathStyle();
   std::u16string key = destinationKey(style, destination);
 
-  auto lock = reserved_.lock();
+  // The first probe runs before the planning lock is taken, so that threads
+  // do not queue behind each other's system calls. The answer is the same
+  // as a probe under the lock: within the job a destination only appears
+  // after its key was reserved, and the reservation is tested under the lock
+  // before the probe's answer counts (every policy treats "reserved" first or
+  // alike). The rename candidates below are still probed under the lock.
   FileInfo info;
   const bool present = isPresent(platform, destination, info);
+  auto lock = reserved_.lock();
   const bool reserved = reserved_.contains(key);
   if (!present && !reserved) {
     reserved_.add(std::move(key));
