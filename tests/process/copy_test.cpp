@@ -23,12 +23,12 @@ namespace fs = std::filesystem;
 using tools::RequestFields;
 using tools::writeRequest;
 
-constexpr uint32_t kPreserveTimestamps = 1;
-constexpr uint32_t kPreserveAttributes = 2;
-constexpr uint32_t kPrePlanned = 8;
-constexpr uint32_t kReadAhead = 16;
-constexpr uint32_t kDirectWrite = 32;
-constexpr uint32_t kSuppressCompleted = 64;
+using tools::kDirectWrite;
+using tools::kPrePlanned;
+using tools::kPreserveAttributes;
+using tools::kPreserveTimestamps;
+using tools::kSmallFileReadAhead;
+using tools::kSuppressCompletedEvents;
 
 constexpr uint64_t kThreshold = 262144;
 constexpr uint64_t kSmallFormLimit = 16777216;
@@ -229,7 +229,7 @@ TEST(CopyJob, MixedTreeIsCopiedWholeInEveryMode) {
   buildTree(src, files);
   // Every verification mode once, and both ways of copying small files.
   const std::vector<std::pair<uint32_t, uint8_t>> runs = {
-      {0, 0}, {0, 2}, {kReadAhead, 0}, {kReadAhead, 1}, {kReadAhead, 3}, {kReadAhead, 4}};
+      {0, 0}, {0, 2}, {kSmallFileReadAhead, 0}, {kSmallFileReadAhead, 1}, {kSmallFileReadAhead, 3}, {kSmallFileReadAhead, 4}};
   for (const auto& [flags, mode] : runs) {
     {
       SCOPED_TRACE("read-ahead " + std::to_string(flags != 0) + ", verification " +
@@ -261,7 +261,7 @@ TEST(CopyJob, LargeFilesAroundTheCopierBoundary) {
   makeFile(src / "over-small-form-limit.bin", kSmallFormLimit + 1, 2);
   makeFile(src / "hundred.bin", 100u << 20, 3);
   makeFile(src / "small.txt", 100, 4);
-  RequestFields fields = copyOf(src, dir.path() / "dst", kReadAhead);
+  RequestFields fields = copyOf(src, dir.path() / "dst", kSmallFileReadAhead);
   fields.verificationMode = 1;
   const Job job = runJob(dir, fields);
   EXPECT_EQ(job.exitCode, 0);
@@ -300,7 +300,7 @@ TEST(CopyJob, PrePlannedJobReadsThroughReadPaths) {
   makeFile(dir.path() / "real/big.bin", kSmallFormLimit + 1, 2);
   fs::create_directories(dir.path() / "real/folder");
   RequestFields fields;
-  fields.optionFlags = kPrePlanned | kReadAhead;
+  fields.optionFlags = kPrePlanned | kSmallFileReadAhead;
   const fs::path dst = dir.path() / "out";
   fields.files = {
       {"shown/a.bin", utf8(dir.path() / "real/a.bin"), utf8(dst / "x/a.bin"), 1000, 0},
@@ -332,7 +332,7 @@ TEST(CopyJob, DirectWriteLeavesNoStagingFileAndVerifiesInPlace) {
   for (uint8_t mode : {0, 3}) {
     SCOPED_TRACE(mode);
     const fs::path dst = dir.path() / ("dst" + std::to_string(mode));
-    RequestFields fields = copyOf(src, dst, kDirectWrite | kReadAhead);
+    RequestFields fields = copyOf(src, dst, kDirectWrite | kSmallFileReadAhead);
     fields.verificationMode = mode;
     const Job job = runJob(dir, fields);
     EXPECT_EQ(job.exitCode, 0);
@@ -359,7 +359,7 @@ TEST(CopyJob, ConflictPoliciesAgainstExistingFiles) {
     writeBytes((fs::create_directories(src), src / "a.txt"), "new");
     writeBytes(src / "b.txt", "b");
     writeBytes((fs::create_directories(dst / "src"), dst / "src/a.txt"), "old");
-    RequestFields fields = copyOf(src, dst, kReadAhead);
+    RequestFields fields = copyOf(src, dst, kSmallFileReadAhead);
     fields.conflictPolicy = c.policy;
     const Job job = runJob(dir, fields);
     EXPECT_EQ(job.exitCode, 0);
@@ -423,9 +423,9 @@ TEST(CopyJob, SuppressedCompletedEvents) {
   };
   // Without verification a staged item still reports its rename.
   const std::vector<Case> cases = {
-      {"staged", kReadAhead, 0, 3},
+      {"staged", kSmallFileReadAhead, 0, 3},
       {"direct", kDirectWrite, 0, 0},
-      {"verified", kReadAhead, 2, 0},
+      {"verified", kSmallFileReadAhead, 2, 0},
   };
   ScratchDir dir;
   const fs::path src = dir.path() / "src";
@@ -435,7 +435,7 @@ TEST(CopyJob, SuppressedCompletedEvents) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const fs::path dst = dir.path() / c.name;
-    RequestFields fields = copyOf(src, dst, c.flags | kSuppressCompleted);
+    RequestFields fields = copyOf(src, dst, c.flags | kSuppressCompletedEvents);
     fields.verificationMode = c.mode;
     const Job job = runJob(dir, fields);
     EXPECT_EQ(job.items("completed").size(), c.completedEvents);
@@ -467,7 +467,7 @@ TEST(CopyJob, PreservesTimesAndAttributesOfFilesAndFolders) {
 
   const fs::path dst = dir.path() / "dst";
   const Job job = runJob(dir, copyOf(src, dst,
-                                     kReadAhead | kPreserveTimestamps | kPreserveAttributes));
+                                     kSmallFileReadAhead | kPreserveTimestamps | kPreserveAttributes));
   EXPECT_EQ(job.exitCode, 0);
   EXPECT_NE(job.complete().find("\"errors\":\"\"}"), std::string::npos);
   for (const char* name : {"ro/small.txt", "ro/large.bin", "ro/inner/plain.txt", "ro/inner",
@@ -491,7 +491,7 @@ TEST(CopyJob, FolderThatCannotBeCreatedFailsOnceAndItsFilesFail) {
   const fs::path dst = dir.path() / "dst";
   fs::create_directories(dst / "src");
   writeBytes(dst / "src/sub", "a file where the folder goes");
-  const Job job = runJob(dir, copyOf(src, dst, kReadAhead));
+  const Job job = runJob(dir, copyOf(src, dst, kSmallFileReadAhead));
   EXPECT_EQ(job.exitCode, 2);
   EXPECT_EQ(job.total("failedFiles"), 3);  // the folder and its two files
   EXPECT_EQ(job.items("failed").size(), 2u);
@@ -559,7 +559,7 @@ TEST(CopyControl, PauseHoldsEveryWorkerAndResumeCompletes) {
   }
   fs::resize_file(src / "large.bin", uint64_t{256} << 20);
   const fs::path dst = dir.path() / "dst";
-  writeBytes(dir.path() / "r.bin", writeRequest(copyOf(src, dst, kReadAhead)));
+  writeBytes(dir.path() / "r.bin", writeRequest(copyOf(src, dst, kSmallFileReadAhead)));
 
   Subprocess worker(workerPath(), {"--request", dir.text("r.bin")});
   // The copy phase's first event comes before its workers start.

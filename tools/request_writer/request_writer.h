@@ -37,6 +37,17 @@ class RequestBytes {
   std::string bytes_;
 };
 
+// The bits of `optionFlags`.
+enum OptionBit : uint32_t {
+  kPreserveTimestamps = 1,
+  kPreserveAttributes = 2,
+  kFitWorkersToProcessors = 4,
+  kPrePlanned = 8,
+  kSmallFileReadAhead = 16,
+  kDirectWrite = 32,
+  kSuppressCompletedEvents = 64,
+};
+
 struct FileEntryFields {
   std::string sourcePath;
   std::string readPath;
