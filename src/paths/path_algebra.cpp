@@ -236,6 +236,12 @@ std::u16string lexicallyNormal(PathStyle style, std::u16string_view path) {
       (size - 3 == namesStart || out[size - 4] == sep)) {
     out.pop_back();
   }
+  // A first name like `C:x` that was behind `.` or a cancelled name would
+  // now read as a drive; `.\` keeps it a name.
+  if (root == 0 && !rootDirectory && style == PathStyle::Windows &&
+      startsWithDriveDesignator(out)) {
+    out.insert(0, u".\\");
+  }
   if (out.empty()) out.assign(kDot);
   return out;
 }
@@ -257,6 +263,13 @@ std::u16string lexicallyRelative(PathStyle style, std::u16string_view path,
   while (!p.atEnd() && !b.atEnd() && sameElement(p.element(), b.element())) {
     p.advance();
     b.advance();
+  }
+  // A server or device root name is absolute on its own, so `\\srv` and
+  // `\\srv\` are one place: the root directory after it is no step down, and
+  // a result that kept it would be rooted rather than relative.
+  if (baseRoot != 0 && !p.atEnd() &&
+      p.element().kind == PathElementKind::RootDirectory) {
+    p.advance();
   }
   if (p.atEnd() && b.atEnd()) return std::u16string(kDot);
 

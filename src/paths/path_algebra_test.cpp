@@ -204,6 +204,9 @@ TEST(PathAlgebraTest, LexicallyNormal) {
       {W, u"//?/C:/data/", uR"(\\?\C:\data\)"},
       {W, uR"(\\\x)", uR"(\x)"},
       {W, uR"(\\)", uR"(\)"},
+      // A name that would read as a drive once in front keeps a `.` before it.
+      {W, uR"(.\C:..\)", uR"(.\C:..\)"},
+      {W, uR"(a\..\C:x)", uR"(.\C:x)"},
       {P, u"/..", u"/"},
       {P, u"//x", u"/x"},
       {P, u"a/../..", u".."},
@@ -247,6 +250,10 @@ TEST(PathAlgebraTest, LexicallyRelative) {
       {W, u"a", uR"(a\..\..)", u""},
       {W, uR"(a\b)", u"c", uR"(..\a\b)"},
       {W, uR"(\\server\share\x)", uR"(\\server\share)", u"x"},
+      // A bare server name is absolute without a root directory.
+      {W, uR"(\\server\share\x)", uR"(\\server)", uR"(share\x)"},
+      {W, uR"(\\server\)", uR"(\\server)", u"."},
+      {W, uR"(\\.\pipe\p)", uR"(\\.)", uR"(pipe\p)"},
       {P, u"/a/b", u"/a", u"b"},
       {P, u"/a", u"/a/b", u".."},
       {P, u"a", u"/a", u""},

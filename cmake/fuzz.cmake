@@ -1,0 +1,35 @@
+# libFuzzer targets with AddressSanitizer and UndefinedBehaviorSanitizer
+# (clang only). The engine and the request writer are instrumented for
+# coverage and sanitizers; each target links libFuzzer's main. Configured by
+# the linux-fuzz preset, run by scripts/fuzz.sh.
+if(NOT QV_FUZZ)
+  return()
+endif()
+if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  message(FATAL_ERROR "QV_FUZZ needs clang (libFuzzer); configure with the linux-fuzz preset")
+endif()
+
+set(QV_FUZZ_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=undefined
+                       -fno-omit-frame-pointer)
+foreach(lib qv_engine qv_request_writer)
+  target_compile_options(${lib} PRIVATE -fsanitize=fuzzer-no-link ${QV_FUZZ_SANITIZERS})
+endforeach()
+
+function(qv_fuzz_target name)
+  add_executable(fuzz_${name} ${CMAKE_SOURCE_DIR}/fuzz/${name}_fuzz.cpp)
+  target_compile_options(fuzz_${name} PRIVATE -fsanitize=fuzzer ${QV_FUZZ_SANITIZERS})
+  target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(fuzz_${name} PRIVATE qv_engine ${ARGN})
+endfunction()
+
+qv_fuzz_target(request_reader qv_request_writer)
+qv_fuzz_target(path_algebra)
+qv_fuzz_target(json_escape)
+
+# Regenerates the request reader's seed corpus: make_request_seeds <folder>.
+add_executable(make_request_seeds ${CMAKE_SOURCE_DIR}/fuzz/make_request_seeds.cpp)
+target_link_options(make_request_seeds PRIVATE -fsanitize=address,undefined)
+target_link_libraries(make_request_seeds PRIVATE qv_request_writer)
+
+add_custom_target(fuzz_targets DEPENDS fuzz_request_reader fuzz_path_algebra
+                  fuzz_json_escape make_request_seeds)

@@ -1,0 +1,152 @@
+// jsonEscape's output, put between quotes, must be one JSON string: a strict
+// decoder (RFC 8259 grammar, escapes and surrogate pairs checked) reads it
+// back to exactly the input bytes. Bytes from 0x80 pass through unchecked by
+// design, so the decoder insists on well-formed UTF-8 only when the input
+// was well-formed UTF-8.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "frame/event_text.h"
+
+namespace {
+
+// Length of the well-formed UTF-8 sequence at `s[i]`, or 0.
+size_t utf8SequenceLength(std::string_view s, size_t i) {
+  const auto at = [&s](size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char c = at(i);
+  if (c < 0x80) return 1;
+  size_t n;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;  // no encoded surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + n > s.size()) return 0;
+  if (at(i + 1) < lo || at(i + 1) > hi) return 0;
+  for (size_t k = 2; k < n; ++k) {
+    if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
+  }
+  return n;
+}
+
+bool isValidUtf8(std::string_view s) {
+  for (size_t i = 0; i < s.size();) {
+    const size_t n = utf8SequenceLength(s, i);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+void appendUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+std::optional<uint32_t> hex4(std::string_view s, size_t i) {
+  if (i + 4 > s.size()) return std::nullopt;
+  uint32_t v = 0;
+  for (size_t k = i; k < i + 4; ++k) {
+    const char c = s[k];
+    v <<= 4;
+    if (c >= '0' && c <= '9') v |= static_cast<uint32_t>(c - '0');
+    else if (c >= 'a' && c <= 'f') v |= static_cast<uint32_t>(c - 'a' + 10);
+    else if (c >= 'A' && c <= 'F') v |= static_cast<uint32_t>(c - 'A' + 10);
+    else return std::nullopt;
+  }
+  return v;
+}
+
+// Decodes one complete JSON string token (quotes included). Raw bytes from
+// 0x80 must form well-formed UTF-8 when `strictUtf8`, else pass as they are.
+std::optional<std::string> decodeJsonString(std::string_view s, bool strictUtf8) {
+  if (s.size() < 2 || s.front() != '"') return std::nullopt;
+  std::string out;
+  size_t i = 1;
+  while (true) {
+    if (i >= s.size()) return std::nullopt;  // unterminated
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c == '"') break;
+    if (c < 0x20) return std::nullopt;  // control characters must be escaped
+    if (c >= 0x80) {
+      const size_t n = strictUtf8 ? utf8SequenceLength(s, i) : 1;
+      if (n == 0) return std::nullopt;
+      out.append(s.substr(i, n));
+      i += n;
+      continue;
+    }
+    if (c != '\\') {
+      out.push_back(static_cast<char>(c));
+      ++i;
+      continue;
+    }
+    if (++i >= s.size()) return std::nullopt;
+    switch (s[i++]) {
+      case '"': out.push_back('"'); break;
+      case '\\': out.push_back('\\'); break;
+      case '/': out.push_back('/'); break;
+      case 'b': out.push_back('\b'); break;
+      case 'f': out.push_back('\f'); break;
+      case 'n': out.push_back('\n'); break;
+      case 'r': out.push_back('\r'); break;
+      case 't': out.push_back('\t'); break;
+      case 'u': {
+        std::optional<uint32_t> unit = hex4(s, i);
+        if (!unit) return std::nullopt;
+        i += 4;
+        uint32_t cp = *unit;
+        if (cp >= 0xDC00 && cp <= 0xDFFF) return std::nullopt;
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+          if (i + 2 > s.size() || s[i] != '\\' || s[i + 1] != 'u') return std::nullopt;
+          std::optional<uint32_t> low = hex4(s, i + 2);
+          if (!low || *low < 0xDC00 || *low > 0xDFFF) return std::nullopt;
+          i += 6;
+          cp = 0x10000 + ((cp - 0xD800) << 10) + (*low - 0xDC00);
+        }
+        appendUtf8(out, cp);
+        break;
+      }
+      default:
+        return std::nullopt;
+    }
+  }
+  if (i + 1 != s.size()) return std::nullopt;  // trailing bytes after the string
+  return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const std::string token = "\"" + qv::jsonEscape(input) + "\"";
+  const bool validUtf8 = isValidUtf8(input);
+  const std::optional<std::string> decoded = decodeJsonString(token, validUtf8);
+  if (!decoded || *decoded != input) std::abort();
+  return 0;
+}
