@@ -28,9 +28,25 @@ CopyFile2Function findCopyFile2() {
   return function;
 }
 
-DWORD copyFlags(ExistingTarget existing) {
-  return existing == ExistingTarget::Fail ? COPY_FILE_FAIL_IF_EXISTS : 0;
+// The system copiers write through a link at the target: over an existing
+// target they overwrite the file the link leads to, and even with
+// COPY_FILE_FAIL_IF_EXISTS they create the target of a dangling link. So the
+// target is cleared here and the copier always runs fail-if-exists: a
+// replace deletes whatever is at the path (a link is deleted, not its
+// target), and anything still there, seen without following links, fails
+// the copy as an existing target.
+SysError prepareTarget(const std::u16string& target, ExistingTarget existing) {
+  if (existing == ExistingTarget::Replace && !DeleteFileW(wide(target))) {
+    SysError code = lastError();
+    if (code != ERROR_FILE_NOT_FOUND) return code;
+  }
+  if (GetFileAttributesW(wide(target)) != INVALID_FILE_ATTRIBUTES) {
+    return ERROR_FILE_EXISTS;
+  }
+  return 0;
 }
+
+constexpr DWORD kCopyFlags = COPY_FILE_FAIL_IF_EXISTS;
 
 struct ProgressContext {
   const std::function<CopyProgress(uint64_t)>* progress;
@@ -133,7 +149,8 @@ SysError copyInChunks(const std::u16string& source, const std::u16string& target
   }
   UniqueHandle out(CreateFileW(wide(target), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN |
+                                   FILE_FLAG_OPEN_REPARSE_POINT,
                                nullptr));
   if (!out) return lastError();
 
@@ -173,10 +190,11 @@ SysError copyInChunks(const std::u16string& source, const std::u16string& target
 SysError Win32Platform::copySmallFile(const std::u16string& source,
                                       const std::u16string& target,
                                       ExistingTarget existing) {
+  if (SysError err = prepareTarget(target, existing)) return err;
   CopyFile2Function copyFile2 = findCopyFile2();
   if (copyFile2 == nullptr) {
     if (!CopyFileExW(wide(source), wide(target), nullptr, nullptr, nullptr,
-                     copyFlags(existing))) {
+                     kCopyFlags)) {
       return lastError();
     }
     return 0;
@@ -185,7 +203,7 @@ SysError Win32Platform::copySmallFile(const std::u16string& source,
   static_assert(sizeof(void*) != 8 || sizeof(parameters) == 32,
                 "the copier's parameter block is 32 bytes on 64-bit Windows");
   parameters.dwSize = sizeof(parameters);
-  parameters.dwCopyFlags = copyFlags(existing);
+  parameters.dwCopyFlags = kCopyFlags;
   HRESULT result = copyFile2(wide(source), wide(target), &parameters);
   if (result >= 0) return 0;
   // Failures are HRESULT_FROM_WIN32 codes: the low 16 bits are the Win32
@@ -202,12 +220,13 @@ SysError Win32Platform::copyLargeFile(
   if (copierReportsNoProgress()) {
     return copyInChunks(source, target, existing, progress);
   }
+  if (SysError err = prepareTarget(target, existing)) return err;
   ProgressContext context{&progress, nullptr};
   // The copy stops through the routine's answer, never through this flag.
   BOOL cancel = FALSE;
   LPPROGRESS_ROUTINE routine = progress ? copyProgressRoutine : nullptr;
   BOOL ok = CopyFileExW(wide(source), wide(target), routine, &context, &cancel,
-                        copyFlags(existing));
+                        kCopyFlags);
   SysError error = ok ? 0 : lastError();
   if (context.failure) std::rethrow_exception(context.failure);
   return error;

@@ -136,11 +136,14 @@ SysError Win32Platform::openForRead(const std::u16string& path,
 
 SysError Win32Platform::createStagingFile(const std::u16string& path,
                                           std::unique_ptr<WritableFile>& out) {
-  // CREATE_NEW fails on anything already at the path, a link included, so
-  // nothing but a new file is ever written. Others may read it meanwhile.
+  // CREATE_NEW fails on anything already at the path, but it follows a
+  // dangling link there and creates the link's target. With
+  // FILE_FLAG_OPEN_REPARSE_POINT the link itself is what exists, so nothing
+  // but a new file is ever written. Others may read it meanwhile.
   UniqueHandle handle(CreateFileW(
       wide(path), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ,
-      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+      nullptr, CREATE_NEW,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
       nullptr));
   if (!handle) return lastError();
   out = std::make_unique<Win32WritableFile>(std::move(handle));
