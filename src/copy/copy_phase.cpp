@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <exception>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -22,30 +24,51 @@ namespace {
 
 // Threads started by one stage, joined in start order. When a start fails
 // the job is cancelled, so that the threads already running come to an end,
-// and they are joined before the failure leaves the phase.
+// and they are joined before the failure leaves the phase. Nothing may leave
+// a thread body (the process would end without a word): a failure there
+// (memory, the event stream) cancels the job and is raised by joinAll once
+// every thread has ended, so the job ends as fatal.
 class StageThreads {
  public:
   explicit StageThreads(JobContext& job) : job_(job) {}
   ~StageThreads() {
     if (!threads_.empty()) {
       job_.control.cancel();
-      joinAll();
+      for (std::thread& thread : threads_) thread.join();
     }
   }
 
   template <typename Body>
-  void start(Body&& body) {
-    threads_.emplace_back(std::forward<Body>(body));
+  void start(Body body) {
+    threads_.emplace_back([this, body] {
+      try {
+        body();
+      } catch (...) {
+        capture(std::current_exception());
+      }
+    });
   }
 
   void joinAll() {
     for (std::thread& thread : threads_) thread.join();
     threads_.clear();
+    std::lock_guard<std::mutex> lock(failureMutex_);
+    if (failure_) std::rethrow_exception(failure_);
   }
 
  private:
+  void capture(std::exception_ptr failure) {
+    {
+      std::lock_guard<std::mutex> lock(failureMutex_);
+      if (!failure_) failure_ = std::move(failure);
+    }
+    job_.control.cancel();
+  }
+
   JobContext& job_;
   std::vector<std::thread> threads_;
+  std::mutex failureMutex_;  // guards failure_
+  std::exception_ptr failure_;
 };
 
 // Takes buffers already in memory before starting a new file, and ends only
