@@ -24,7 +24,13 @@ struct ControlChannel {
   void start(Platform& platform) {
     input = std::shared_ptr<LineReader>(platform.openStandardInput());
     thread = std::thread([control = control, input = input] {
-      readControlChannel(*control, *input);
+      // A line too long to hold in memory ends the channel like a failed
+      // read: the job goes on without control rather than the process
+      // ending from an exception no one catches.
+      try {
+        readControlChannel(*control, *input);
+      } catch (const std::exception&) {
+      }
     });
   }
   // Ends the pending read so the process can end with standard input still

@@ -162,6 +162,7 @@ void ProgressReporter::start() {
 
 void ProgressReporter::finish() {
   stopThread();
+  if (failure_) std::rethrow_exception(failure_);
   const bool cancelled = job_.control.cancelled();
   if (phase_ == ReporterPhase::kCopy) {
     send(cancelled ? "Copy cancelled." : "Copy phase complete.", completedFiles(), u"");
@@ -175,8 +176,16 @@ void ProgressReporter::run() {
   const std::string_view active =
       phase_ == ReporterPhase::kCopy ? "Copying..." : "Verifying...";
   while (running_.load()) {
-    const std::u16string current = job_.control.currentFile();
-    send(job_.control.paused() ? "Paused" : active, completedFiles(), current);
+    try {
+      const std::u16string current = job_.control.currentFile();
+      send(job_.control.paused() ? "Paused" : active, completedFiles(), current);
+    } catch (...) {
+      // Out of memory for an event: cancel the job and let finish() raise
+      // it on the driver's thread, so the job ends as fatal.
+      failure_ = std::current_exception();
+      job_.control.cancel();
+      return;
+    }
     std::unique_lock<std::mutex> lock(wakeMutex_);
     wake_.wait_for(lock, kReportPeriod, [this] { return !running_.load(); });
   }

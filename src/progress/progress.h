@@ -13,6 +13,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -112,11 +113,11 @@ class ProgressReporter {
   // job-level failure). Call once.
   void start();
 
-  // Clears the running flag, wakes the thread from its sleep and joins it,
-  // then sends the phase's last event,
-  // whose message says whether the job was cancelled. The copy stage sends
-  // it with an empty currentFile, a verification phase with the current
-  // file slot. Sends the last event even when start() was never called
+  // Clears the running flag, wakes the thread from its sleep and joins it;
+  // raises what ended the thread early, if anything did (the job then ends
+  // as fatal); then sends the phase's last event, whose message says
+  // whether the job was cancelled. The copy stage sends it with an empty
+  // currentFile, a verification phase with the current file slot. Sends the last event even when start() was never called
   // (a phase with nothing to do). Call once.
   void finish();
 
@@ -138,6 +139,9 @@ class ProgressReporter {
   std::mutex wakeMutex_;  // pairs with wake_; held while running_ clears
   std::condition_variable wake_;
   std::thread thread_;
+  // What ended the thread early; written by the thread before it ends and
+  // read after the join.
+  std::exception_ptr failure_;
 };
 
 }  // namespace qv
