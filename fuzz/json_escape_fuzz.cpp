@@ -51,24 +51,6 @@ bool isValidUtf8(std::string_view s) {
   return true;
 }
 
-void appendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
 std::optional<uint32_t> hex4(std::string_view s, size_t i) {
   if (i + 4 > s.size()) return std::nullopt;
   uint32_t v = 0;
@@ -120,16 +102,17 @@ std::optional<std::string> decodeJsonString(std::string_view s, bool strictUtf8)
         std::optional<uint32_t> unit = hex4(s, i);
         if (!unit) return std::nullopt;
         i += 4;
-        uint32_t cp = *unit;
-        if (cp >= 0xDC00 && cp <= 0xDFFF) return std::nullopt;
-        if (cp >= 0xD800 && cp <= 0xDBFF) {
+        std::u16string units(1, static_cast<char16_t>(*unit));
+        if (*unit >= 0xDC00 && *unit <= 0xDFFF) return std::nullopt;
+        if (*unit >= 0xD800 && *unit <= 0xDBFF) {
           if (i + 2 > s.size() || s[i] != '\\' || s[i + 1] != 'u') return std::nullopt;
           std::optional<uint32_t> low = hex4(s, i + 2);
           if (!low || *low < 0xDC00 || *low > 0xDFFF) return std::nullopt;
           i += 6;
-          cp = 0x10000 + ((cp - 0xD800) << 10) + (*low - 0xDC00);
+          units.push_back(static_cast<char16_t>(*low));
         }
-        appendUtf8(out, cp);
+        // The pair is well formed here, so the conversion cannot fail.
+        out += qv::toUtf8(units);
         break;
       }
       default:
