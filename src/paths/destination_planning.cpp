@@ -40,6 +40,21 @@ DestinationDecision fail(const char* message) {
 
 }  // namespace
 
+std::string ReservedDestinations::pack(const std::u16string& key) {
+  std::string packed;
+  packed.reserve(key.size());
+  for (const char16_t unit : key) {
+    if (unit < 0x80) {
+      packed.push_back(static_cast<char>(unit));
+    } else {
+      packed.push_back(static_cast<char>(0x80 | (unit >> 12)));
+      packed.push_back(static_cast<char>((unit >> 6) & 0x3F));
+      packed.push_back(static_cast<char>(unit & 0x3F));
+    }
+  }
+  return packed;
+}
+
 DestinationPlanner::DestinationPlanner(JobContext& job)
     : job_(job), processId_(job.platform.processId()) {}
 
@@ -47,7 +62,7 @@ DestinationDecision DestinationPlanner::decideDestination(const std::u16string& 
                                                           ConflictPolicy policy) {
   Platform& platform = job_.platform;
   const PathStyle style = platform.pathStyle();
-  std::u16string key = destinationKey(style, destination);
+  const std::u16string key = destinationKey(style, destination);
 
   // The first probe runs before the planning lock is taken, so that threads
   // do not queue behind each other's system calls. The answer is the same
@@ -60,7 +75,7 @@ DestinationDecision DestinationPlanner::decideDestination(const std::u16string& 
   auto lock = reserved_.lock();
   const bool reserved = reserved_.contains(key);
   if (!present && !reserved) {
-    reserved_.add(std::move(key));
+    reserved_.add(key);
     return copyTo(destination);
   }
 
@@ -73,7 +88,7 @@ DestinationDecision DestinationPlanner::decideDestination(const std::u16string& 
       // on disk, so the reservation is tested before the folder.
       if (reserved) return fail(kOverwriteCollision);
       if (info.isDirectory) return fail(kFolderAtTarget);
-      reserved_.add(std::move(key));
+      reserved_.add(key);
       return copyTo(destination);
 
     case ConflictPolicy::kRename:
@@ -93,9 +108,9 @@ DestinationDecision DestinationPlanner::decideDestination(const std::u16string& 
     // Returned as built, not normalised: only the key is normalised.
     std::u16string candidate = joinPath(style, parent, name);
     if (isPresent(platform, candidate, info)) continue;
-    std::u16string candidateKey = destinationKey(style, candidate);
+    const std::u16string candidateKey = destinationKey(style, candidate);
     if (reserved_.contains(candidateKey)) continue;
-    reserved_.add(std::move(candidateKey));
+    reserved_.add(candidateKey);
     return copyTo(std::move(candidate));
   }
   return fail(kNoRenamedDestination);

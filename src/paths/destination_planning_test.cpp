@@ -160,6 +160,10 @@ TEST_F(DestinationPlanning, SpellingsOfOneDestinationMeet) {
       {PathStyle::Windows, u"C:\\d\\A.TXT", u"c:\\D\\a.txt", true},
       {PathStyle::Posix, u"/d/A.TXT", u"/d/a.txt", false},
       {PathStyle::Windows, u"C:\\d\\\u00c4.txt", u"C:\\d\\\u00e4.txt", false},
+      // Keys are stored packed: units that share bytes must stay apart.
+      {PathStyle::Posix, u"/d/\u0101", u"/d/\u0201", false},
+      {PathStyle::Posix, u"/d/\xd800", u"/d/\xdc00", false},
+      {PathStyle::Posix, u"/d/\u1041", u"/d/\u1041", true},
   };
   for (const Case& c : cases) {
     platform.style = c.style;
