@@ -2,7 +2,7 @@
 # Installs what the build and the tests need on a fresh Debian machine (as root).
 set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev googletest libssl-dev zlib1g-dev
-          g++-mingw-w64-x86-64-posix wine64 wine
+          g++-mingw-w64-x86-64-posix wine64 wine libcli11-dev nlohmann-json3-dev
           clang libclang-rt-14-dev llvm-14)
 missing=()
 for p in "${packages[@]}"; do

@@ -5,15 +5,20 @@
 # checks that the copy equals the source. Needs only bash and coreutils.
 #
 #   tools/sample_job.sh [worker-binary]
+#   tools/sample_job.sh --generate FOLDER   (only writes the sample to FOLDER/sample)
 set -euo pipefail
 export LC_ALL=C
 
 here=$(cd "$(dirname "$0")" && pwd)
-worker=${1:-$here/../build/linux-release/Quorvel.NativeWorker}
-[ -x "$worker" ] || { echo "build the worker first (cmake --preset linux-release && cmake --build --preset linux-release)" >&2; exit 1; }
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/qv-sample.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+if [ "${1:-}" = --generate ]; then
+  work=${2:?usage: tools/sample_job.sh --generate FOLDER}
+  rm -rf "$work/sample" && mkdir -p "$work"
+else
+  worker=${1:-$here/../build/linux-release/Quorvel.NativeWorker}
+  [ -x "$worker" ] || { echo "build the worker first (cmake --preset linux-release && cmake --build --preset linux-release)" >&2; exit 1; }
+  work=$(mktemp -d "${TMPDIR:-/tmp}/qv-sample.XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+fi
 src=$work/sample
 dst=$work/copy
 
@@ -46,6 +51,7 @@ done
 head -c $((20 << 20)) /dev/urandom >"$src/large one.bin"
 head -c $((20 << 20)) /dev/urandom >"$src/large two.bin"
 mkdir -p "$src/empty folder"
+[ "${1:-}" = --generate ] && { echo "sample written to $src"; exit 0; }
 
 # ---- the request (little-endian fields, length-prefixed UTF-8 strings) ----
 u8() { printf "\\x$(printf %02x "$1")"; }

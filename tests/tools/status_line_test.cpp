@@ -1,0 +1,93 @@
+// The live line must fit the terminal whatever the numbers and names, since
+// a line that wraps leaves debris behind at every redraw.
+#include <gtest/gtest.h>
+
+#include "frontend/status_line.h"
+#include "frontend/verify_list.h"
+
+namespace qv::tools {
+namespace {
+
+TEST(StatusLine, FitsEveryWidthAndKeepsTheFileNameEnd) {
+  ProgressState copying{"copy", false, "/home/ana/" + std::string(200, 'x') + "/last name.bin",
+                        uint64_t{3} << 40, uint64_t{1} << 40, 4000000000u, 1999999999u};
+  ProgressState paused = copying;
+  paused.paused = true;
+  ProgressState utf8 = copying;
+  utf8.currentFile = "/d/" + std::string(60, 'y');
+  for (int i = 0; i < 40; ++i) utf8.currentFile += "\xC3\xA9";  // e-acute, two bytes each
+  ProgressState scanning{"scan", false, "/src/a", 123456789, 0, 4096, 0};
+  ProgressState verifying{"verify", false, "", 0, 0, 0, 0};
+  for (const ProgressState* s : {&copying, &paused, &utf8, &scanning, &verifying}) {
+    for (size_t width : {20u, 40u, 60u, 80u, 100u, 200u}) {
+      const std::string line = formatStatusLine(*s, 123456789.0, width);
+      SCOPED_TRACE(line);
+      EXPECT_LE(displayColumns(line), width - 1);
+      EXPECT_EQ(line.find('\n'), std::string::npos);
+      if (width >= 80) {
+        EXPECT_EQ(line.rfind(s->phase, 0), 0u);
+        EXPECT_EQ(line.find("Paused") != std::string::npos, s->paused);
+      }
+    }
+  }
+  ProgressState usual{"copy", false, "/home/ana/photos/2020/summer/IMG_0001.jpg",
+                      uint64_t{2600} << 20, uint64_t{1200} << 20, 3002, 1203};
+  const std::string line = formatStatusLine(usual, 85 << 20, 80);
+  EXPECT_EQ(line.rfind("copy  46% [##----] 1.2/2.5 GiB 1203/3002 files 85.0 MiB/s ETA 0:16 ", 0), 0u)
+      << line;
+  EXPECT_EQ(line.substr(line.size() - 5), "1.jpg") << line;
+  // An elided name keeps its start and mostly its end, and is never cut
+  // inside a UTF-8 character.
+  const std::string cut = elideMiddle(utf8.currentFile, 30);
+  EXPECT_EQ(displayColumns(cut), 30u);
+  EXPECT_EQ(cut.substr(cut.size() - 4), "\xC3\xA9\xC3\xA9");
+  EXPECT_EQ(cut.rfind("/d/yyyyyy...", 0), 0u) << cut;
+}
+
+TEST(StatusLine, NumbersReadAsAPersonExpects) {
+  const std::vector<std::pair<uint64_t, std::string>> sizes = {
+      {0, "0 B"}, {1023, "1023 B"}, {1024, "1.0 KiB"}, {1536, "1.5 KiB"},
+      {uint64_t{5} << 30, "5.0 GiB"}, {uint64_t{3} << 50, "3.0 PiB"}};
+  for (const auto& [bytes, shown] : sizes) EXPECT_EQ(humanBytes(bytes), shown);
+  const std::vector<std::pair<double, std::string>> times = {
+      {0, "0:00"}, {59.6, "1:00"}, {754, "12:34"}, {3723, "1:02:03"}};
+  for (const auto& [seconds, shown] : times) EXPECT_EQ(humanDuration(seconds), shown);
+
+  // The rate follows the last seconds, not the average since the start.
+  RateMeter meter;
+  meter.add(0, 0);
+  meter.add(1, 100 << 20);
+  for (int t = 2; t <= 10; ++t) meter.add(t, 100 << 20);  // stalled
+  EXPECT_EQ(meter.bytesPerSecond(), 0);
+  meter.add(11, 110 << 20);
+  EXPECT_NEAR(meter.bytesPerSecond(), (10 << 20) / 3.0, 1);
+}
+
+TEST(StatusLine, SummaryListsCountsAndEveryError) {
+  JobTotals t{300, 200, 3, 1, 1, 1, true, {"/s/a -> /d/a: Copy failed: No space", "Warning: x"}};
+  const std::string s = formatSummary(t, false, 2.0);
+  EXPECT_EQ(s,
+            "Cancelled.\n"
+            "Files: 1 copied, 1 skipped, 1 failed (of 3)\n"
+            "Bytes: 200 of 300 (200 B)\n"
+            "Time: 2.0 s, average 100 B/s\n"
+            "Errors:\n"
+            "  /s/a -> /d/a: Copy failed: No space\n"
+            "  Warning: x\n");
+}
+
+TEST(VerifyList, RootsWithoutANameGetTheWorkersFolderName) {
+  struct Case {
+    const char* root;
+    const char* name;
+  };
+  const bool windows = std::filesystem::path::preferred_separator == L'\\';
+  const std::vector<Case> cases =
+      windows ? std::vector<Case>{{"C:\\src\\photos", "photos"}, {"C:\\", "C"},
+                                  {"\\\\server\\share\\", "share"}, {"\\", "root"}}
+              : std::vector<Case>{{"/src/photos", "photos"}, {"/", "root"}};
+  for (const Case& c : cases) EXPECT_EQ(destinationNameOf(c.root), c.name) << c.root;
+}
+
+}  // namespace
+}  // namespace qv::tools

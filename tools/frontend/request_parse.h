@@ -1,0 +1,42 @@
+// Reads a request file back into the writer's record, for the request tool.
+// It refuses a broken file with exactly the sentence the worker would send in
+// its "fatal" event, so a host developer sees the worker's verdict without
+// running a job.
+#ifndef QV_TOOLS_FRONTEND_REQUEST_PARSE_H_
+#define QV_TOOLS_FRONTEND_REQUEST_PARSE_H_
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "request_writer/request_writer.h"
+
+namespace qv::tools {
+
+// A refusal; what() is the worker's message.
+class RequestRefused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct ParsedRequest {
+  RequestFields fields;
+  // Bytes after the last folder entry: the worker ignores them, but keeping
+  // them lets a dumped file be rebuilt byte for byte.
+  std::string trailing;
+};
+
+// Throws RequestRefused. The count fields of the record are left unset: the
+// lists hold exactly the entries the file holds.
+ParsedRequest parseRequestBytes(std::string_view bytes);
+
+// The worker's refusal when the file cannot be opened.
+extern const char kUnableToOpenRequest[];
+
+// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or
+// values above U+10FFFF), the check the worker applies to every string.
+bool isStrictUtf8(std::string_view text);
+
+}  // namespace qv::tools
+
+#endif  // QV_TOOLS_FRONTEND_REQUEST_PARSE_H_
