@@ -65,13 +65,6 @@ TEST(ReadControlChannel, AppliesOnlyExactCommands) {
   }
 }
 
-TEST(PauseGate, ReturnsAtOnceWhenNotPaused) {
-  ControlState control;
-  control.waitWhilePaused();
-  control.resume();
-  control.waitWhilePaused();
-}
-
 TEST(PauseGate, HoldsUntilResumeOrCancel) {
   for (bool byCancel : {false, true}) {
     ControlState control;
@@ -123,14 +116,6 @@ TEST(PauseGate, SurvivesPauseResumeStorms) {
     }
     for (auto& t : workers) t.join();  // hangs here on a lost wake-up
   }
-}
-
-TEST(CurrentFile, KeepsTheLastPathSet) {
-  ControlState control;
-  EXPECT_EQ(control.currentFile(), u"");
-  control.setCurrentFile(u"C:\\a");
-  control.setCurrentFile(u"C:\\b");
-  EXPECT_EQ(control.currentFile(), u"C:\\b");
 }
 
 }  // namespace

@@ -87,29 +87,6 @@ std::string endingWithRootLength(uint32_t length) {
   return bytes;
 }
 
-TEST(RequestReaderTest, DefaultRecordHoldsInitialValues) {
-  const WorkerRequest r;
-  EXPECT_EQ(r.verifyOnly, 0);
-  EXPECT_EQ(r.workerCount, 8u);
-  EXPECT_EQ(r.minimumWorkerCount, 1u);
-  EXPECT_EQ(r.verifyWorkerCount, 0u);
-  EXPECT_EQ(r.bufferSize, 4194304u);
-  EXPECT_EQ(r.retryCount, 1u);
-  EXPECT_EQ(r.optionFlags, 0u);
-  EXPECT_EQ(r.smallFileThreshold, 262144u);
-  EXPECT_EQ(r.readAheadQueueFiles, 128u);
-  EXPECT_EQ(r.memoryBudgetMiB, 256u);
-  EXPECT_EQ(r.conflictPolicy, 0);
-  EXPECT_EQ(r.verificationMode, 0);
-  EXPECT_TRUE(r.sourceRoots.empty() && r.destinationRoot.empty());
-  EXPECT_TRUE(r.files.empty() && r.directories.empty());
-
-  const PlannedFile file;
-  EXPECT_EQ(file.size, 0u);
-  EXPECT_EQ(file.lastWriteTime, 0u);
-  EXPECT_FALSE(file.resolved || file.copied || file.committed);
-}
-
 TEST(RequestReaderTest, ConflictPolicyTreatsUnknownCodesAsRename) {
   WorkerRequest r;
   const std::vector<std::pair<uint8_t, ConflictPolicy>> table = {
@@ -204,10 +181,6 @@ TEST(RequestReaderTest, RefusesWithTheFirstProblemInFileOrder) {
   };
   const std::string header = writeRequest(RequestFields{}).substr(0, 12);
   const Row rows[] = {
-      {"empty file", [] { return std::string(); }, kEnded},
-      {"short signature", [] { return std::string("QVCWR"); }, kEnded},
-      {"signature only", [] { return std::string("QVCWREQ1"); }, kEnded},
-      {"signature and version only", [&] { return header; }, kEnded},
       {"other signature", [] { return withFields([](auto& f) { f.signature = "QVCWREQ2"; }); }, kSignature},
       {"lower-case signature", [] { return withFields([](auto& f) { f.signature = "qvcwreq1"; }); }, kSignature},
       {"signature before version",

@@ -6,13 +6,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/worker_run.h"
 
 namespace qv {
 namespace {
@@ -27,18 +26,6 @@ constexpr uint64_t kAccessTicks = kWriteTicks + 10000000ull;
 // Wine's copier never calls the progress routine, so nothing can be
 // checked about progress and cancel there.
 constexpr const char* kNoProgress = "this system's copier reports no progress";
-
-std::string pattern(size_t size, uint32_t seed) {
-  std::string data(size, '\0');
-  uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
-  for (size_t i = 0; i < size; i += sizeof x) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    std::memcpy(&data[i], &x, std::min(sizeof x, size - i));
-  }
-  return data;
-}
 
 class PlatformContract : public ::testing::Test {
  protected:
@@ -70,21 +57,9 @@ class PlatformContract : public ::testing::Test {
   std::u16string rootPath() const { return root_.u16string(); }
 
   void writeFile(const std::string& name, const std::string& data) const {
-    std::ofstream out(at(name), std::ios::binary | std::ios::trunc);
-    out.write(data.data(), static_cast<std::streamsize>(data.size()));
-    ASSERT_TRUE(out.good());
+    test::writeBytes(at(name), data);
   }
-
-  std::string readFile(const std::string& name) const {
-    std::ifstream in(at(name), std::ios::binary);
-    std::string data;
-    std::vector<char> buffer(1 << 16);
-    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) ||
-           in.gcount() > 0) {
-      data.append(buffer.data(), static_cast<size_t>(in.gcount()));
-    }
-    return data;
-  }
+  std::string readFile(const std::string& name) const { return test::readBytes(at(name)); }
 
   // A symbolic link, or false where this account may not make one (Windows
   // without developer mode); the caller then skips.
@@ -115,7 +90,7 @@ class PlatformContract : public ::testing::Test {
 TEST_F(PlatformContract, StagingFileIsNewAndHoldsWhatWasWritten) {
   std::unique_ptr<WritableFile> file;
   ASSERT_EQ(platform().createStagingFile(path("stage"), file), 0u);
-  const std::string data = pattern(300000, 1);
+  const std::string data = test::patternBytes(300000, 1);
   size_t written = 0;
   ASSERT_EQ(file->write(data.data(), 100000, written), 0u);
   EXPECT_EQ(written, 100000u);
@@ -156,7 +131,7 @@ TEST_F(PlatformContract, StagingFileNeverOpensWhatIsAlreadyThere) {
 }
 
 TEST_F(PlatformContract, ReadableFileReadsSeeksAndReportsItself) {
-  const std::string data = pattern(70000, 2);
+  const std::string data = test::patternBytes(70000, 2);
   writeFile("source", data);
   std::unique_ptr<ReadableFile> file;
   ASSERT_EQ(platform().openForRead(path("source"), ReadPurpose::Sequential, file), 0u);
@@ -227,7 +202,7 @@ class PlatformCopy : public PlatformContract,
 };
 
 TEST_P(PlatformCopy, CopiesBytesModificationTimeAndPermissions) {
-  const std::string data = pattern(GetParam().size, 3);
+  const std::string data = test::patternBytes(GetParam().size, 3);
   writeFile("source", data);
   setTimes("source");
   fs::permissions(at("source"), fs::perms::owner_read | fs::perms::group_read);
@@ -248,7 +223,7 @@ TEST_P(PlatformCopy, CopiesBytesModificationTimeAndPermissions) {
 }
 
 TEST_P(PlatformCopy, ExistingTargetFailsOrIsReplaced) {
-  const std::string data = pattern(GetParam().size, 4);
+  const std::string data = test::patternBytes(GetParam().size, 4);
   writeFile("source", data);
   writeFile("target", "old target");
   const SysError err = copy("source", "target", ExistingTarget::Fail);
@@ -273,7 +248,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<CopyCase>& p) { return std::string(p.param.name); });
 
 TEST_F(PlatformContract, LargeCopyStopsWhenProgressAnswersCancel) {
-  writeFile("source", pattern(size_t{17} << 20, 5));
+  writeFile("source", test::patternBytes(size_t{17} << 20, 5));
   int callsAfterCancel = 0;
   bool cancelled = false;
   const SysError err = platform().copyLargeFile(
@@ -424,11 +399,6 @@ TEST_F(PlatformContract, Sha256OfAKnownMessage) {
     hex += kHex[b & 15];
   }
   EXPECT_EQ(hex, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-}
-
-TEST_F(PlatformContract, MachineAnswers) {
-  EXPECT_GE(platform().logicalProcessorCount(), 1u);
-  EXPECT_NE(platform().processId(), 0u);
 }
 
 }  // namespace

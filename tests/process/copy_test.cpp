@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -38,50 +37,14 @@ constexpr uint64_t kSmallFormLimit = 16777216;
 
 // ---- files ----
 
-// Writes `size` bytes that differ from file to file (by `seed`) and from
-// block to block, so a copy that mixes up files or offsets shows.
+// Bytes that differ from file to file (by `seed`) and from offset to
+// offset, so a copy that mixes up files or blocks shows.
 void makeFile(const fs::path& path, uint64_t size, uint32_t seed = 1) {
-  static const std::string noise = [] {
-    std::string block(1 << 20, '\0');
-    uint32_t x = 12345;
-    for (char& c : block) {
-      x = x * 1664525u + 1013904223u;
-      c = static_cast<char>(x >> 24);
-    }
-    return block;
-  }();
   fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  uint64_t done = 0;
-  for (uint32_t n = 0; done < size; ++n) {
-    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(noise.size(), size - done));
-    const std::string mark = std::to_string(seed) + ":" + std::to_string(n) + ":";
-    const size_t marked = std::min(mark.size(), chunk);
-    out.write(mark.data(), static_cast<std::streamsize>(marked));
-    out.write(noise.data() + marked, static_cast<std::streamsize>(chunk - marked));
-    done += chunk;
-  }
-  if (!out) throw std::runtime_error("cannot write " + utf8(path));
+  writeBytes(path, patternBytes(static_cast<size_t>(size), seed));
 }
 
-bool sameBytes(const fs::path& a, const fs::path& b) {
-  if (fs::file_size(a) != fs::file_size(b)) return false;
-  std::ifstream fa(a, std::ios::binary);
-  std::ifstream fb(b, std::ios::binary);
-  // Reused: fresh pages are what a comparison of many small files pays for.
-  static std::string ba(1 << 16, '\0');
-  static std::string bb(1 << 16, '\0');
-  while (fa && fb) {
-    fa.read(ba.data(), static_cast<std::streamsize>(ba.size()));
-    fb.read(bb.data(), static_cast<std::streamsize>(bb.size()));
-    if (fa.gcount() != fb.gcount() ||
-        ba.compare(0, static_cast<size_t>(fa.gcount()), bb, 0,
-                   static_cast<size_t>(fb.gcount())) != 0) {
-      return false;
-    }
-  }
-  return true;
-}
+bool sameBytes(const fs::path& a, const fs::path& b) { return readBytes(a) == readBytes(b); }
 
 // Every entry under `root` by relative path, folders marked with a final /.
 std::vector<std::string> entriesUnder(const fs::path& root) {
@@ -519,9 +482,7 @@ TEST(CopyControl, CancelStopsAGibibyteCopyWithinASecond) {
   ScratchDir dir;
   const fs::path src = dir.path() / "src";
   fs::create_directories(src);
-  {
-    std::ofstream file(src / "huge.bin", std::ios::binary);
-  }
+  writeBytes(src / "huge.bin", "");
   fs::resize_file(src / "huge.bin", uint64_t{1} << 30);
   const fs::path dst = dir.path() / "dst";
   writeBytes(dir.path() / "r.bin", writeRequest(copyOf(src, dst)));
@@ -555,9 +516,7 @@ TEST(CopyControl, PauseHoldsEveryWorkerAndResumeCompletes) {
   ScratchDir dir;
   const fs::path src = dir.path() / "src";
   for (int i = 0; i < 30; ++i) makeFile(src / ("f" + std::to_string(i)), 5000, i + 1);
-  {
-    std::ofstream file(src / "large.bin", std::ios::binary);
-  }
+  writeBytes(src / "large.bin", "");
   fs::resize_file(src / "large.bin", uint64_t{256} << 20);
   const fs::path dst = dir.path() / "dst";
   writeBytes(dir.path() / "r.bin", writeRequest(copyOf(src, dst, kSmallFileReadAhead)));

@@ -218,17 +218,6 @@ TEST_F(PosixPlatformTest, FilesThatUnderstateTheirSizeAreReadToTheEnd) {
   EXPECT_NE(readFile("copy").find("Pid:"), std::string::npos);
 }
 
-TEST_F(PosixPlatformTest, FolderInformation) {
-  ASSERT_EQ(mkdir(at("dir").c_str(), 0750), 0);
-  FileInfo info;
-  ASSERT_EQ(platform_.readFileInfo(path("dir"), info), 0u);
-  EXPECT_TRUE(info.isDirectory);
-  EXPECT_FALSE(info.isSpecial);
-  EXPECT_EQ(info.size, 0u);
-  EXPECT_EQ(info.attributes, 0750u);
-  EXPECT_EQ(info.fileIndex, statOf("dir").st_ino);
-}
-
 TEST(PosixErrors, TextsAndFamilies) {
   EXPECT_EQ(errorMessage(ENOENT), u"No such file or directory");
   EXPECT_TRUE(errorMessage(99999).empty());

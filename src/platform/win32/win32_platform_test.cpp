@@ -116,16 +116,6 @@ TEST(Win32FinalPath, GrowsItsBufferForPathsPast260Units) {
   }
 }
 
-TEST(Win32FinalPath, EmptyPathIsEmptyAndMissingPathFails) {
-  std::u16string out = u"stale";
-  EXPECT_EQ(platform().finalPath(u"", out), 0u);
-  EXPECT_TRUE(out.empty());
-  TempFolder temp;
-  SysError error = platform().finalPath(temp / u"missing\\deeper", out);
-  EXPECT_TRUE(platform().isNotFoundFamily(error)) << error;
-  EXPECT_TRUE(out.empty());
-}
-
 TEST(Win32Directory, ListsADrivePathWithOrWithoutTrailingSeparator) {
   TempFolder temp;
   writeFile(temp / u"a.txt", "a");
@@ -162,7 +152,6 @@ TEST(Win32Attributes, PreservedWordDropsFolderAndReparseBits) {
     info.attributes = c.source;
     EXPECT_EQ(platform().attributesToPreserve(info), c.preserved) << c.source;
   }
-  EXPECT_EQ(platform().normalAttributes(), 128u);
 }
 
 TEST(Win32Errors, PredicatesKnowTheWindowsCodes) {
@@ -182,59 +171,23 @@ TEST(Win32Errors, PredicatesKnowTheWindowsCodes) {
   EXPECT_TRUE(platform().systemErrorMessage(0x20001234).empty());
 }
 
-TEST(Win32Copier, SmallCopyHonoursFailIfExists) {
+// Progress, order and cancel of the large copy are checked by the shared
+// contract test; what is left is an exception thrown by the callback.
+TEST(Win32Copier, ExceptionFromTheProgressCallbackReachesTheCaller) {
   TempFolder temp;
-  writeFile(temp / u"source", "new");
-  writeFile(temp / u"target", "old");
-  SysError error =
-      platform().copySmallFile(temp / u"source", temp / u"target", ExistingTarget::Fail);
-  EXPECT_TRUE(platform().isAlreadyExists(error)) << error;
-  std::string contents;
-  ASSERT_EQ(platform().readWholeFile(temp / u"target", contents), 0u);
-  EXPECT_EQ(contents, "old");
-  ASSERT_EQ(platform().copySmallFile(temp / u"source", temp / u"target",
-                                     ExistingTarget::Replace),
-            0u);
-  ASSERT_EQ(platform().readWholeFile(temp / u"target", contents), 0u);
-  EXPECT_EQ(contents, "new");
-}
-
-TEST(Win32Copier, LargeCopyReportsProgressAndStopsOnCancel) {
-  TempFolder temp;
-  const std::string data(3 * 1024 * 1024 + 7, 'x');
-  writeFile(temp / u"source", data);
-  uint64_t last = 0;
-  int calls = 0;
-  bool ordered = true;
-  SysError copied = platform().copyLargeFile(
-      temp / u"source", temp / u"copy", ExistingTarget::Fail, [&](uint64_t total) {
-        ordered = ordered && total >= last;
-        last = total;
-        ++calls;
-        return CopyProgress::Continue;
-      });
-  ASSERT_EQ(copied, 0u);
-  EXPECT_TRUE(ordered);
-  std::string contents;
-  ASSERT_EQ(platform().readWholeFile(temp / u"copy", contents), 0u);
-  EXPECT_EQ(contents, data);
-  if (calls == 0) {
-    // Wine 8's copier never calls the progress routine.
-    ASSERT_TRUE(runningUnderWine());
-    GTEST_SKIP() << "the system copier reports no progress";
+  writeFile(temp / u"source", std::string(3 * 1024 * 1024 + 7, 'x'));
+  bool thrown = false;
+  try {
+    platform().copyLargeFile(temp / u"source", temp / u"thrown", ExistingTarget::Replace,
+                             [](uint64_t) -> CopyProgress {
+                               throw std::runtime_error("callback");
+                             });
+  } catch (const std::runtime_error&) {
+    thrown = true;
   }
-  EXPECT_EQ(last, data.size());
-
-  SysError error = platform().copyLargeFile(
-      temp / u"source", temp / u"cancelled", ExistingTarget::Fail,
-      [](uint64_t) { return CopyProgress::Cancel; });
-  EXPECT_NE(error, 0u);
-  EXPECT_THROW(platform().copyLargeFile(temp / u"source", temp / u"thrown",
-                                        ExistingTarget::Replace,
-                                        [](uint64_t) -> CopyProgress {
-                                          throw std::runtime_error("callback");
-                                        }),
-               std::runtime_error);
+  // Wine 8's copier never calls the progress routine.
+  if (!thrown && runningUnderWine()) GTEST_SKIP() << "the system copier reports no progress";
+  EXPECT_TRUE(thrown);
 }
 
 std::string sha256Hex(const std::string& message) {
@@ -377,15 +330,6 @@ TEST(Win32LineReader, CancelRacingTheReadStillEndsIt) {
     reader->cancel();
     control.join();  // hangs if a cancel was lost
   }
-}
-
-TEST(Win32LineReader, CancelBeforeTheFirstReadEndsIt) {
-  PipedInput input;
-  std::unique_ptr<LineReader> reader = platform().openStandardInput();
-  input.send("pause\n");
-  reader->cancel();
-  std::string line;
-  EXPECT_FALSE(reader->readLine(line));
 }
 
 }  // namespace
