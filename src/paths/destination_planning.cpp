@@ -62,7 +62,7 @@ DestinationDecision DestinationPlanner::decideDestination(const std::u16string& 
                                                           ConflictPolicy policy) {
   Platform& platform = job_.platform;
   const PathStyle style = platform.pathStyle();
-  const std::u16string key = destinationKey(style, destination);
+  std::string key = ReservedDestinations::pack(destinationKey(style, destination));
 
   // The first probe runs before the planning lock is taken, so that threads
   // do not queue behind each other's system calls. The answer is the same
@@ -75,7 +75,7 @@ DestinationDecision DestinationPlanner::decideDestination(const std::u16string& 
   auto lock = reserved_.lock();
   const bool reserved = reserved_.contains(key);
   if (!present && !reserved) {
-    reserved_.add(key);
+    reserved_.add(std::move(key));
     return copyTo(destination);
   }
 
@@ -88,7 +88,7 @@ DestinationDecision DestinationPlanner::decideDestination(const std::u16string& 
       // on disk, so the reservation is tested before the folder.
       if (reserved) return fail(kOverwriteCollision);
       if (info.isDirectory) return fail(kFolderAtTarget);
-      reserved_.add(key);
+      reserved_.add(std::move(key));
       return copyTo(destination);
 
     case ConflictPolicy::kRename:
@@ -108,9 +108,9 @@ DestinationDecision DestinationPlanner::decideDestination(const std::u16string& 
     // Returned as built, not normalised: only the key is normalised.
     std::u16string candidate = joinPath(style, parent, name);
     if (isPresent(platform, candidate, info)) continue;
-    const std::u16string candidateKey = destinationKey(style, candidate);
+    std::string candidateKey = ReservedDestinations::pack(destinationKey(style, candidate));
     if (reserved_.contains(candidateKey)) continue;
-    reserved_.add(candidateKey);
+    reserved_.add(std::move(candidateKey));
     return copyTo(std::move(candidate));
   }
   return fail(kNoRenamedDestination);

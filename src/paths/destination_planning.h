@@ -27,17 +27,18 @@ class ReservedDestinations {
   // decision, so that a decision sees every reservation made before it.
   std::unique_lock<std::mutex> lock() { return std::unique_lock<std::mutex>(mutex_); }
 
-  // Both require the planning lock.
-  bool contains(const std::u16string& key) const { return keys_.count(pack(key)) != 0; }
-  void add(const std::u16string& key) { keys_.insert(pack(key)); }
-
- private:
-  // A UTF-16 unit below 0x80 as one byte, any other as three (the first
-  // from 0x80 to 0x8F): lossless for any unit sequence, unpaired surrogates
-  // included, and half the memory of UTF-16 for the usual paths, which
-  // matters when a job reserves millions of keys.
+  // A destination key as it is stored: a UTF-16 unit below 0x80 as one
+  // byte, any other as three (the first from 0x80 to 0x8F). Lossless for any
+  // unit sequence, unpaired surrogates included, and half the memory of
+  // UTF-16 for the usual paths, which matters when a job reserves millions
+  // of keys.
   static std::string pack(const std::u16string& key);
 
+  // Both require the planning lock.
+  bool contains(const std::string& packedKey) const { return keys_.count(packedKey) != 0; }
+  void add(std::string packedKey) { keys_.insert(std::move(packedKey)); }
+
+ private:
   std::mutex mutex_;  // the planning lock; guards keys_
   std::unordered_set<std::string> keys_;
 };
