@@ -41,6 +41,7 @@ class StageThreads {
   template <typename Body>
   void start(Body body) {
     threads_.emplace_back([this, body] {
+      FolderReuseScope reuse(job_.platform);
       try {
         body();
       } catch (...) {

@@ -365,6 +365,8 @@ void addScannedFile(JobContext& job, const std::u16string& path,
 
 void scanSources(JobContext& job) {
   Platform& platform = job.platform;
+  // The scan lists a folder and then queries each of its entries.
+  FolderReuseScope reuse(platform);
   const PathStyle style = platform.pathStyle();
   // Used exactly as the request holds it: neither resolved nor normalised.
   const std::u16string destinationRoot = job.request.destinationRoot;

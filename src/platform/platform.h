@@ -253,11 +253,39 @@ class Platform {
       ExistingTarget existing,
       const std::function<CopyProgress(uint64_t totalTransferred)>& progress) = 0;
 
+  // ---- folder reuse ----
+
+  // From beginFolderReuse() to the matching endFolderReuse() on the same
+  // thread, that thread's per-file operations may resolve a path's folder
+  // once and reuse the open folder for later paths in it, saving the walk of
+  // every leading component. The trade: a folder renamed or replaced at the
+  // same path meanwhile is not seen; the thread keeps acting in the folder
+  // it first found (a removed folder refuses new entries either way). Meant
+  // for threads that work through many files in a few folders and end: the
+  // scan, the copy and verification threads. Pairs may nest; a system may
+  // ignore both calls.
+  virtual void beginFolderReuse() = 0;
+  virtual void endFolderReuse() = 0;
+
   // ---- hashing ----
 
   // A SHA-256 computation. On failure returns null and names the failed
   // step.
   virtual std::unique_ptr<Sha256> createSha256(Sha256Failure& failure) = 0;
+};
+
+// Folder reuse for the life of one scope on the calling thread.
+class FolderReuseScope {
+ public:
+  explicit FolderReuseScope(Platform& platform) : platform_(platform) {
+    platform_.beginFolderReuse();
+  }
+  ~FolderReuseScope() { platform_.endFolderReuse(); }
+  FolderReuseScope(const FolderReuseScope&) = delete;
+  FolderReuseScope& operator=(const FolderReuseScope&) = delete;
+
+ private:
+  Platform& platform_;
 };
 
 // The real platform of this build. Lives for the whole process.

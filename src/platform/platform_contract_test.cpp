@@ -383,6 +383,66 @@ TEST_F(PlatformContract, ErrorsAnswerTheirPredicates) {
   EXPECT_EQ(platform().errorNumberLabel().back(), ' ');
 }
 
+// The work of a copy thread spread over six folders (more than a thread
+// keeps open), with the failures it meets, as one line per step: the same
+// lines must come out with folder reuse on and off.
+std::vector<std::string> folderWork(Platform& platform, const fs::path& base) {
+  std::vector<std::string> log;
+  auto note = [&](const std::string& step, SysError err) {
+    log.push_back(step + (err == 0                           ? " ok"
+                          : platform.isNotFoundFamily(err)   ? " not found"
+                          : platform.isAlreadyExists(err)    ? " exists"
+                                                             : " failed"));
+  };
+  auto p = [&](const std::string& name) { return (base / name).u16string(); };
+  for (int i = 0; i < 6; ++i) fs::create_directories(base / ("d" + std::to_string(i)));
+  test::writeBytes(base / "d0" / "taken", "old");
+  FileInfo info;
+  for (int i = 0; i < 6; ++i) {
+    const std::string d = "d" + std::to_string(i) + "/";
+    const std::string next = "d" + std::to_string((i + 1) % 6) + "/";
+    std::unique_ptr<WritableFile> out;
+    note(d + "create", platform.createStagingFile(p(d + "stage"), out));
+    if (out) {
+      size_t written = 0;
+      note(d + "write", out->write("data", 4, written));
+      note(d + "close", out->close());
+    }
+    note(d + "create again", platform.createStagingFile(p(d + "stage"), out));
+    note(d + "attributes", platform.setAttributes(p(d + "stage"), platform.normalAttributes()));
+    note(d + "query", platform.queryPath(p(d + "stage"), LinkMode::NoFollow, info));
+    note(d + "info", platform.readFileInfo(p(d + "stage"), info));
+    note(d + "missing", platform.queryPath(p(d + "none"), LinkMode::NoFollow, info));
+    note(d + "below a missing folder", platform.queryPath(p(d + "no/x"), LinkMode::Follow, info));
+    note(d + "onto a taken name",
+         platform.renameFile(p(d + "stage"), p("d0/taken"), ExistingTarget::Fail));
+    note(d + "into the next folder",
+         platform.renameFile(p(d + "stage"), p(next + "moved" + std::to_string(i)),
+                             ExistingTarget::Fail));
+    std::unique_ptr<ReadableFile> in;
+    note(d + "open", platform.openForRead(p(next + "moved" + std::to_string(i)),
+                                          ReadPurpose::Sequential, in));
+    note(d + "remove", platform.removeFile(p(next + "moved" + std::to_string(i))));
+    note(d + "remove again", platform.removeFile(p(next + "moved" + std::to_string(i))));
+  }
+  note("folder itself", platform.queryPath(p("d0") + u"/", LinkMode::NoFollow, info));
+  note("dot", platform.queryPath(p("d0") + u"/.", LinkMode::NoFollow, info));
+  return log;
+}
+
+TEST_F(PlatformContract, FolderReuseChangesNoAnswer) {
+  const std::vector<std::string> plain = folderWork(platform(), at("plain"));
+  std::vector<std::string> reused;
+  {
+    FolderReuseScope reuse(platform());
+    FolderReuseScope nested(platform());
+    reused = folderWork(platform(), at("reused"));
+  }
+  EXPECT_EQ(reused, plain);
+  EXPECT_EQ(plain.front(), "d0/create ok");
+  EXPECT_EQ(fs::directory_iterator(at("reused/d3")), fs::directory_iterator());
+}
+
 TEST_F(PlatformContract, Sha256OfAKnownMessage) {
   Sha256Failure failure = Sha256Failure::CreateHash;
   std::unique_ptr<Sha256> hash = platform().createSha256(failure);

@@ -55,6 +55,7 @@ void verifyOne(JobContext& job, Verifier& verifier, const PlannedFile& item) {
 }
 
 void verifyWorker(JobContext& job, WorkerFailure& workerFailure) {
+  FolderReuseScope reuse(job.platform);
   try {
     Verifier verifier(job.platform, job.control);
     const std::vector<PlannedFile>& items = job.request.files;

@@ -286,6 +286,9 @@ SysError FaultPlatform::copyLargeFile(
   return result;
 }
 
+void FaultPlatform::beginFolderReuse() { inner_.beginFolderReuse(); }
+void FaultPlatform::endFolderReuse() { inner_.endFolderReuse(); }
+
 std::unique_ptr<Sha256> FaultPlatform::createSha256(Sha256Failure& failure) {
   Plan plan = planCall(Op::CreateSha256, {});
   for (const Hook& hook : plan.before) hook({});

@@ -150,6 +150,9 @@ class FaultPlatform : public Platform {
       const std::u16string& source, const std::u16string& target,
       ExistingTarget existing,
       const std::function<CopyProgress(uint64_t totalTransferred)>& progress) override;
+  void beginFolderReuse() override;
+  void endFolderReuse() override;
+
   std::unique_ptr<Sha256> createSha256(Sha256Failure& failure) override;
 
   // ---- used by the wrapped files ----

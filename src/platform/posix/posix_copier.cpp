@@ -140,7 +140,7 @@ SysError copyFile(const std::u16string& sourcePath, const std::u16string& target
   if (SysError err = toNativePath(targetPath, target)) return err;
 
   int raw = -1;
-  if (SysError err = openRetrying(source.c_str(),
+  if (SysError err = openRetrying(at(source),
                                   O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0, raw)) {
     return err;
   }
@@ -161,7 +161,7 @@ SysError copyFile(const std::u16string& sourcePath, const std::u16string& target
       errno != ENOENT) {
     return lastError();
   }
-  if (SysError err = openRetrying(target.c_str(),
+  if (SysError err = openRetrying(at(target),
                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                   0600, raw)) {
     return err;

@@ -135,13 +135,13 @@ void timesToSet(const FileInfo& source, timespec times[2]) {
   }
 }
 
-SysError statPath(const char* path, LinkMode mode, FileInfo& out) {
+SysError statPath(AtPath path, LinkMode mode, FileInfo& out) {
   const int flags = mode == LinkMode::NoFollow ? AT_SYMLINK_NOFOLLOW : 0;
   RawInfo raw;
-  SysError err = statxInto(AT_FDCWD, path, flags, raw);
+  SysError err = statxInto(path.folder, path.name, flags, raw);
   if (err == ENOSYS) {
     struct stat st;
-    if (fstatat(AT_FDCWD, path, &st, flags) != 0) return lastError();
+    if (fstatat(path.folder, path.name, &st, flags) != 0) return lastError();
     fromStat(st, raw);
     err = 0;
   }

@@ -15,6 +15,7 @@
 #include <ctime>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_folder_reuse.h"
 
 namespace qv::posix {
 
@@ -27,7 +28,7 @@ timespec toTimespec(const FileTime& time);
 void timesToSet(const FileInfo& source, timespec times[2]);
 
 // The information of a path (LinkMode::NoFollow reports a link itself).
-SysError statPath(const char* path, LinkMode mode, FileInfo& out);
+SysError statPath(AtPath path, LinkMode mode, FileInfo& out);
 // The information of an open descriptor.
 SysError statDescriptor(int fd, FileInfo& out);
 

@@ -118,19 +118,19 @@ DirectoryEntry::Kind kindOf(unsigned char type) {
 // without RENAME_NOREPLACE (NFS, some FUSE ones) answer EINVAL or
 // EOPNOTSUPP; there a hard link claims `to` exclusively and the old name is
 // then removed. Any other failure is the answer.
-SysError renameWithoutReplace(const char* from, const char* to) {
-  if (syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
+SysError renameWithoutReplace(AtPath from, AtPath to) {
+  if (syscall(SYS_renameat2, from.folder, from.name, to.folder, to.name, RENAME_NOREPLACE) == 0) {
     return 0;
   }
   const int err = errno;
   if (err != EINVAL && err != ENOSYS && err != EOPNOTSUPP) {
     return static_cast<SysError>(err);
   }
-  if (link(from, to) != 0) return lastError();
-  if (unlink(from) != 0) {
+  if (linkat(from.folder, from.name, to.folder, to.name, 0) != 0) return lastError();
+  if (unlinkat(from.folder, from.name, 0) != 0) {
     const SysError unlinkError = lastError();
     // Undo the link so that the caller sees the rename fail as a whole.
-    unlink(to);
+    unlinkat(to.folder, to.name, 0);
     return unlinkError;
   }
   return 0;
@@ -144,7 +144,7 @@ SysError PosixPlatform::readWholeFile(const std::u16string& path,
   std::string native;
   if (SysError err = toNativePath(path, native)) return err;
   int raw = -1;
-  if (SysError err = openRetrying(native.c_str(), kReadFlags, 0, raw)) return err;
+  if (SysError err = openRetrying(at(native), kReadFlags, 0, raw)) return err;
   UniqueFd fd(raw);
   // The size is a hint only: the file may grow or shrink while it is read,
   // and files in /proc report 0.
@@ -173,7 +173,7 @@ SysError PosixPlatform::queryPath(const std::u16string& path, LinkMode mode,
                                   FileInfo& info) {
   std::string native;
   if (SysError err = toNativePath(path, native)) return err;
-  return statPath(native.c_str(), mode, info);
+  return statPath(at(native), mode, info);
 }
 
 SysError PosixPlatform::readFileInfo(const std::u16string& path, FileInfo& info) {
@@ -197,7 +197,8 @@ SysError PosixPlatform::setAttributes(const std::u16string& path,
                                       uint32_t attributes) {
   std::string native;
   if (SysError err = toNativePath(path, native)) return err;
-  return chmod(native.c_str(), static_cast<mode_t>(attributes & 07777)) == 0
+  const AtPath target = at(native);
+  return fchmodat(target.folder, target.name, static_cast<mode_t>(attributes & 07777), 0) == 0
              ? 0
              : lastError();
 }
@@ -221,7 +222,7 @@ SysError PosixPlatform::openForRead(const std::u16string& path, ReadPurpose,
   // No posix_fadvise(SEQUENTIAL): Linux read-ahead already grows on
   // sequential reads, and the call would cost a system call per file.
   int raw = -1;
-  if (SysError err = openRetrying(native.c_str(), kReadFlags, 0, raw)) return err;
+  if (SysError err = openRetrying(at(native), kReadFlags, 0, raw)) return err;
   out = std::make_unique<PosixReadableFile>(UniqueFd(raw));
   return 0;
 }
@@ -236,7 +237,7 @@ SysError PosixPlatform::createStagingFile(const std::u16string& path,
   // file gets (0666 less the umask); the caller applies the source's bits
   // when it preserves them.
   int raw = -1;
-  if (SysError err = openRetrying(native.c_str(),
+  if (SysError err = openRetrying(at(native),
                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                   0666, raw)) {
     return err;
@@ -248,7 +249,8 @@ SysError PosixPlatform::createStagingFile(const std::u16string& path,
 SysError PosixPlatform::removeFile(const std::u16string& path) {
   std::string native;
   if (SysError err = toNativePath(path, native)) return err;
-  return unlink(native.c_str()) == 0 ? 0 : lastError();
+  const AtPath target = at(native);
+  return unlinkat(target.folder, target.name, 0) == 0 ? 0 : lastError();
 }
 
 SysError PosixPlatform::renameFile(const std::u16string& from,
@@ -258,10 +260,11 @@ SysError PosixPlatform::renameFile(const std::u16string& from,
   std::string nativeTo;
   if (SysError err = toNativePath(from, nativeFrom)) return err;
   if (SysError err = toNativePath(to, nativeTo)) return err;
-  if (existing == ExistingTarget::Fail) {
-    return renameWithoutReplace(nativeFrom.c_str(), nativeTo.c_str());
-  }
-  return rename(nativeFrom.c_str(), nativeTo.c_str()) == 0 ? 0 : lastError();
+  const AtPath source = at(nativeFrom);
+  const AtPath target = at(nativeTo);
+  if (existing == ExistingTarget::Fail) return renameWithoutReplace(source, target);
+  return renameat(source.folder, source.name, target.folder, target.name) == 0 ? 0
+                                                                               : lastError();
 }
 
 SysError PosixPlatform::createDirectory(const std::u16string& path) {
@@ -276,7 +279,7 @@ SysError PosixPlatform::listDirectory(
   std::string native;
   if (SysError err = toNativePath(path, native)) return err;
   int raw = -1;
-  if (SysError err = openRetrying(native.c_str(),
+  if (SysError err = openRetrying(at(native),
                                   O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0, raw)) {
     return err;
   }

@@ -50,9 +50,9 @@ SysError writeAll(int fd, const void* data, size_t size, size_t& written) {
   return 0;
 }
 
-SysError openRetrying(const char* path, int flags, unsigned mode, int& fd) {
+SysError openRetrying(AtPath path, int flags, unsigned mode, int& fd) {
   do {
-    fd = ::open(path, flags, static_cast<mode_t>(mode));
+    fd = ::openat(path.folder, path.name, flags, static_cast<mode_t>(mode));
   } while (fd < 0 && errno == EINTR);
   return fd < 0 ? lastError() : 0;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_folder_reuse.h"
 
 namespace qv::posix {
 
@@ -19,9 +20,9 @@ SysError readFull(int fd, void* buffer, size_t size, size_t& bytesRead);
 // Writes all `size` bytes or fails; `written` holds what reached the file.
 SysError writeAll(int fd, const void* data, size_t size, size_t& written);
 
-// open() retried on EINTR (a FIFO or a slow device may be interrupted);
+// openat() retried on EINTR (a FIFO or a slow device may be interrupted);
 // `fd` is -1 after a failure.
-SysError openRetrying(const char* path, int flags, unsigned mode, int& fd);
+SysError openRetrying(AtPath path, int flags, unsigned mode, int& fd);
 
 }  // namespace qv::posix
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "platform/posix/posix_errors.h"
+#include "platform/posix/posix_folder_reuse.h"
 
 namespace qv::posix {
 
@@ -19,6 +20,9 @@ std::u16string PosixPlatform::systemErrorMessage(SysError code) {
 std::string PosixPlatform::errorNumberLabel() const { return "System error "; }
 
 uint32_t PosixPlatform::processId() { return static_cast<uint32_t>(getpid()); }
+
+void PosixPlatform::beginFolderReuse() { beginFolderReuseOnThisThread(); }
+void PosixPlatform::endFolderReuse() { endFolderReuseOnThisThread(); }
 
 uint32_t PosixPlatform::logicalProcessorCount() {
   cpu_set_t set;

@@ -61,6 +61,9 @@ class PosixPlatform final : public Platform {
       const std::function<CopyProgress(uint64_t totalTransferred)>& progress)
       override;
 
+  void beginFolderReuse() override;
+  void endFolderReuse() override;
+
   std::unique_ptr<Sha256> createSha256(Sha256Failure& failure) override;
 };
 

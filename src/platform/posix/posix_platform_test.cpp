@@ -3,6 +3,7 @@
 #include "platform/posix/posix_platform.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,8 @@
 
 namespace qv::posix {
 namespace {
+
+namespace fs = std::filesystem;
 
 TEST(PosixFileTime, ConvertsExactlyBothWays) {
   struct Case {
@@ -216,6 +221,32 @@ TEST_F(PosixPlatformTest, FilesThatUnderstateTheirSizeAreReadToTheEnd) {
                                     ExistingTarget::Fail),
             0u);
   EXPECT_NE(readFile("copy").find("Pid:"), std::string::npos);
+}
+
+// The folder handles are the thread's own and close when reuse ends; a path
+// the system refuses as too long is still refused, though its folder and
+// name alone would pass.
+TEST_F(PosixPlatformTest, FolderReuseClosesItsHandlesAndKeepsTheLengthLimit) {
+  auto openDescriptors = [] {
+    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+  };
+  writeFile("file", "x");
+  std::string deep = root_;
+  while (deep.size() < PATH_MAX - 200) {
+    deep += "/" + std::string(100, 'd');
+    ASSERT_EQ(mkdir(deep.c_str(), 0755), 0);
+  }
+  const std::u16string tooLong = fromNativeName(deep + "/" + std::string(250, 'f'));
+  const auto before = openDescriptors();
+  {
+    FolderReuseScope reuse(platform_);
+    FileInfo info;
+    EXPECT_EQ(platform_.queryPath(path("file"), LinkMode::NoFollow, info), 0u);
+    std::unique_ptr<WritableFile> out;
+    EXPECT_EQ(platform_.createStagingFile(tooLong, out), static_cast<SysError>(ENAMETOOLONG));
+    EXPECT_GT(openDescriptors(), before);
+  }
+  EXPECT_EQ(openDescriptors(), before);
 }
 
 TEST(PosixErrors, TextsAndFamilies) {

@@ -67,5 +67,10 @@ uint32_t Win32Platform::attributesToPreserve(const FileInfo& source) const {
   return kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
 }
 
+// Every Win32 call here takes a whole path (the relative-open forms are
+// native-API only), so there is no folder to reuse.
+void Win32Platform::beginFolderReuse() {}
+void Win32Platform::endFolderReuse() {}
+
 }  // namespace win32
 }  // namespace qv

@@ -70,6 +70,9 @@ class Win32Platform final : public Platform {
       override;
 
   // win32_sha256.cpp
+  void beginFolderReuse() override;
+  void endFolderReuse() override;
+
   std::unique_ptr<Sha256> createSha256(Sha256Failure& failure) override;
 };
 
