@@ -20,8 +20,6 @@
 
 namespace qv::test {
 
-inline std::u16string u16(const std::filesystem::path& path) { return path.u16string(); }
-
 inline void appendTo(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::app);
   file << bytes;
@@ -54,19 +52,7 @@ struct CopyHarness : CapturedJob {
     return static_cast<uint32_t>(request.files.size() - 1);
   }
 
-  // Every file and folder under the scratch folder whose name contains
-  // `part`, by their paths relative to it.
-  std::vector<std::string> namesContaining(const std::string& part) const {
-    std::vector<std::string> out;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
-      const std::string name = utf8(entry.path().filename());
-      if (name.find(part) != std::string::npos) {
-        out.push_back(utf8(entry.path().lexically_relative(dir.path())));
-      }
-    }
-    return out;
-  }
-  std::vector<std::string> stagingFiles() const { return namesContaining(".qv-native-partial-"); }
+  std::vector<std::string> stagingFiles() const { return stagingFilesUnder(dir.path()); }
 
   std::string itemEvent(const char* status, uint32_t index, const std::string& error) {
     const PlannedFile& item = request.files[index];

@@ -38,14 +38,5 @@ TEST(ToUtf8, ConvertsValidTextAndEmptiesInvalid) {
   EXPECT_EQ(toUtf8(highAtEnd), "");
 }
 
-TEST(AppendNumber, WritesPlainDecimal) {
-  for (uint64_t v : {uint64_t{0}, uint64_t{7}, uint64_t{10}, uint64_t{4294967295u},
-                     uint64_t{18446744073709551615u}}) {
-    std::string s;
-    appendNumber(s, v);
-    EXPECT_EQ(s, std::to_string(v));
-  }
-}
-
 }  // namespace
 }  // namespace qv

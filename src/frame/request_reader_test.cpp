@@ -87,18 +87,6 @@ std::string endingWithRootLength(uint32_t length) {
   return bytes;
 }
 
-TEST(RequestReaderTest, ConflictPolicyTreatsUnknownCodesAsRename) {
-  WorkerRequest r;
-  const std::vector<std::pair<uint8_t, ConflictPolicy>> table = {
-      {0, ConflictPolicy::kSkip}, {1, ConflictPolicy::kOverwrite},
-      {2, ConflictPolicy::kRename}, {7, ConflictPolicy::kRename},
-      {255, ConflictPolicy::kRename}};
-  for (const auto& [code, policy] : table) {
-    r.conflictPolicy = code;
-    EXPECT_EQ(conflictPolicyOf(r), policy) << int{code};
-  }
-}
-
 TEST(RequestReaderTest, RoundTripsEveryField) {
   const WorkerRequest r = parseRequest(writeRequest(fullRequest()));
   EXPECT_EQ(r.verifyOnly, 2);

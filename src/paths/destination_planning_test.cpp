@@ -20,8 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ScratchDir;
-
-std::u16string u16(const fs::path& path) { return path.u16string(); }
+using test::u16;
 
 // The real platform with a chosen path style and process id, and, when
 // `present` is set, a file system where exactly the paths it accepts exist.

@@ -34,6 +34,25 @@ std::string trace(PathStyle style, std::u16string_view a,
          "] [" + show(b) + "]";
 }
 
+// Row shapes shared by the tables below.
+struct PathRow {
+  PathStyle style;
+  const char16_t* path;
+  const char16_t* want;
+};
+struct PathPairRow {  // a path, a second path or part, the answer
+  PathStyle style;
+  const char16_t* path;
+  const char16_t* other;
+  const char16_t* want;
+};
+struct TwoPartsRow {  // a path and the two parts it splits into
+  PathStyle style;
+  const char16_t* path;
+  const char16_t* first;
+  const char16_t* second;
+};
+
 TEST(PathAlgebraTest, SplitsRootNameRootDirectoryAndRelativePart) {
   struct Case {
     PathStyle style;
@@ -79,13 +98,7 @@ TEST(PathAlgebraTest, SplitsRootNameRootDirectoryAndRelativePart) {
 }
 
 TEST(PathAlgebraTest, FileNameAndParentPath) {
-  struct Case {
-    PathStyle style;
-    const char16_t* path;
-    const char16_t* name;
-    const char16_t* parent;
-  };
-  const Case cases[] = {
+  const TwoPartsRow cases[] = {
       {W, uR"(C:\a\b)", u"b", uR"(C:\a)"},
       {W, uR"(C:\a)", u"a", uR"(C:\)"},
       {W, uR"(C:\\a)", u"a", uR"(C:\\)"},
@@ -103,21 +116,15 @@ TEST(PathAlgebraTest, FileNameAndParentPath) {
       {P, uR"(a\b)", uR"(a\b)", u""},
       {P, u"dir/a:b", u"a:b", u"dir"},
   };
-  for (const Case& c : cases) {
+  for (const TwoPartsRow& c : cases) {
     SCOPED_TRACE(trace(c.style, c.path));
-    EXPECT_EQ(fileName(c.style, c.path), c.name);
-    EXPECT_EQ(parentPath(c.style, c.path), c.parent);
+    EXPECT_EQ(fileName(c.style, c.path), c.first);
+    EXPECT_EQ(parentPath(c.style, c.path), c.second);
   }
 }
 
 TEST(PathAlgebraTest, StemAndExtension) {
-  struct Case {
-    PathStyle style;
-    const char16_t* path;
-    const char16_t* stem;
-    const char16_t* extension;
-  };
-  const Case cases[] = {
+  const TwoPartsRow cases[] = {
       {W, u"x.tar.gz", u"x.tar", u".gz"},
       {W, uR"(C:\d.d\a.b.c)", u"a.b", u".c"},
       {W, u".profile", u".profile", u""},
@@ -135,21 +142,15 @@ TEST(PathAlgebraTest, StemAndExtension) {
       {P, uR"(a\b.c)", uR"(a\b)", u".c"},
       {P, u"d.x/f", u"f", u""},
   };
-  for (const Case& c : cases) {
+  for (const TwoPartsRow& c : cases) {
     SCOPED_TRACE(trace(c.style, c.path));
-    EXPECT_EQ(stem(c.style, c.path), c.stem);
-    EXPECT_EQ(extension(c.style, c.path), c.extension);
+    EXPECT_EQ(stem(c.style, c.path), c.first);
+    EXPECT_EQ(extension(c.style, c.path), c.second);
   }
 }
 
 TEST(PathAlgebraTest, JoinPath) {
-  struct Case {
-    PathStyle style;
-    const char16_t* base;
-    const char16_t* tail;
-    const char16_t* want;
-  };
-  const Case cases[] = {
+  const PathPairRow cases[] = {
       {W, uR"(D:\out)", uR"(a\b.txt)", uR"(D:\out\a\b.txt)"},
       {W, uR"(D:\out\)", u"a", uR"(D:\out\a)"},
       {W, uR"(D:\out)", u"", uR"(D:\out\)"},
@@ -170,19 +171,14 @@ TEST(PathAlgebraTest, JoinPath) {
       {P, u"C:", u"x", u"C:/x"},
       {P, u"", u"x", u"x"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(trace(c.style, c.base, c.tail));
-    EXPECT_EQ(joinPath(c.style, c.base, c.tail), c.want);
+  for (const PathPairRow& c : cases) {
+    SCOPED_TRACE(trace(c.style, c.path, c.other));
+    EXPECT_EQ(joinPath(c.style, c.path, c.other), c.want);
   }
 }
 
 TEST(PathAlgebraTest, LexicallyNormal) {
-  struct Case {
-    PathStyle style;
-    const char16_t* path;
-    const char16_t* want;
-  };
-  const Case cases[] = {
+  const PathRow cases[] = {
       {W, u"", u""},
       {W, u".", u"."},
       {W, u"C:/x//y/./z/../w", uR"(C:\x\y\w)"},
@@ -215,7 +211,7 @@ TEST(PathAlgebraTest, LexicallyNormal) {
       {P, u"./", u"."},
       {P, u"/a/./b/", u"/a/b/"},
   };
-  for (const Case& c : cases) {
+  for (const PathRow& c : cases) {
     SCOPED_TRACE(trace(c.style, c.path));
     const std::u16string once = lexicallyNormal(c.style, c.path);
     EXPECT_EQ(once, c.want);
@@ -224,13 +220,7 @@ TEST(PathAlgebraTest, LexicallyNormal) {
 }
 
 TEST(PathAlgebraTest, LexicallyRelative) {
-  struct Case {
-    PathStyle style;
-    const char16_t* path;
-    const char16_t* base;
-    const char16_t* want;
-  };
-  const Case cases[] = {
+  const PathPairRow cases[] = {
       {W, uR"(C:\a\b)", uR"(C:\a\b)", u"."},
       {W, uR"(C:\a)", uR"(C:\a\b)", u".."},
       {W, uR"(C:\a)", uR"(D:\a)", u""},
@@ -260,20 +250,14 @@ TEST(PathAlgebraTest, LexicallyRelative) {
       {P, u"/a/C:x", u"/a", u"C:x"},
       {P, uR"(a\b)", u"a", uR"(../a\b)"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(trace(c.style, c.path, c.base));
-    EXPECT_EQ(lexicallyRelative(c.style, c.path, c.base), c.want);
+  for (const PathPairRow& c : cases) {
+    SCOPED_TRACE(trace(c.style, c.path, c.other));
+    EXPECT_EQ(lexicallyRelative(c.style, c.path, c.other), c.want);
   }
 }
 
 TEST(PathAlgebraTest, RelativeUnder) {
-  struct Case {
-    PathStyle style;
-    const char16_t* entry;
-    const char16_t* root;
-    const char16_t* want;
-  };
-  const Case cases[] = {
+  const PathPairRow cases[] = {
       {W, uR"(\\?\C:\src\a\b.txt)", uR"(\\?\C:\src)", uR"(a\b.txt)"},
       {W, uR"(\\?\C:\src)", uR"(\\?\C:\src)", u"."},
       {W, uR"(C:\src\a\b.txt)", uR"(C:\src)", uR"(a\b.txt)"},
@@ -286,19 +270,14 @@ TEST(PathAlgebraTest, RelativeUnder) {
       // On POSIX the prefix is an ordinary name.
       {P, uR"(\\?\C:\src\a)", uR"(\\?\C:\src)", uR"(../\\?\C:\src\a)"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(trace(c.style, c.entry, c.root));
-    EXPECT_EQ(relativeUnder(c.style, c.entry, c.root), c.want);
+  for (const PathPairRow& c : cases) {
+    SCOPED_TRACE(trace(c.style, c.path, c.other));
+    EXPECT_EQ(relativeUnder(c.style, c.path, c.other), c.want);
   }
 }
 
 TEST(PathAlgebraTest, DestinationKey) {
-  struct Case {
-    PathStyle style;
-    std::u16string path;
-    std::u16string want;
-  };
-  const Case cases[] = {
+  const PathRow cases[] = {
       {W, uR"(D:\Out\)" u"\u00C4.TXT", uR"(d:\out\)" u"\u00C4.txt"},
       {W, u"C:/A/./B/../C", uR"(c:\a\c)"},
       {W, uR"(\\SRV\Share\)" u"\u00C9\u03A9\uFF21.Z",
@@ -307,7 +286,7 @@ TEST(PathAlgebraTest, DestinationKey) {
       {P, u"/Out/A.txt", u"/Out/A.txt"},
       {P, u"/Out//./x/../A:B.TXT", u"/Out/A:B.TXT"},
   };
-  for (const Case& c : cases) {
+  for (const PathRow& c : cases) {
     SCOPED_TRACE(trace(c.style, c.path));
     EXPECT_EQ(destinationKey(c.style, c.path), c.want);
   }

@@ -15,8 +15,7 @@ using test::CallMatch;
 using test::FaultPlatform;
 using test::Op;
 using test::ScratchDir;
-
-std::u16string u16(const fs::path& path) { return path.u16string(); }
+using test::u16;
 
 class PathResolution : public ::testing::Test {
  protected:

@@ -23,10 +23,11 @@ namespace fs = std::filesystem;
 using test::FaultPlatform;
 using test::Op;
 using test::ScratchDir;
+using test::scanCompleteLine;
+using test::scanProgressLine;
+using test::u16;
 
 using ScanJob = test::CapturedJob;
-
-std::u16string u16(const fs::path& path) { return path.u16string(); }
 
 // Folders end with '/'; a file holds its own name (without its folders) as
 // its bytes.
@@ -40,27 +41,6 @@ void makeTree(const fs::path& base, std::initializer_list<std::string> entries) 
     }
   }
 }
-
-std::string scanLine(const char* message, const std::string& currentFile, uint64_t bytes,
-                     uint32_t files, uint32_t failed = 0) {
-  std::string line = "{\"type\":\"progress\",\"phase\":\"scan\",\"message\":\"";
-  line += message;
-  line += "\",\"currentFile\":\"" + currentFile + "\",\"totalBytes\":";
-  appendNumber(line, bytes);
-  line += ",\"processedBytes\":0,\"totalFiles\":";
-  appendNumber(line, files);
-  line += ",\"completedFiles\":0,\"skippedFiles\":0,\"failedFiles\":";
-  appendNumber(line, failed);
-  line += ",\"activeWorkers\":0,\"targetWorkers\":0,\"queueDepth\":0,\"bytesPerSecond\":0,"
-          "\"retryQueue\":0}";
-  return line;
-}
-
-std::string completeLine(uint64_t bytes, uint32_t files, uint32_t failed = 0) {
-  return scanLine("Source scan complete.", "", bytes, files, failed);
-}
-
-std::string escaped(const std::u16string& path) { return jsonEscape(toUtf8(path)); }
 
 // What the scan should meet under `folder`, by a plain recursive walk over
 // the same listings: depth first, each folder before its contents.
@@ -146,7 +126,7 @@ TEST(SourceScan, FolderRootIsWalkedDepthFirstInListingOrder) {
   // a.jpg b.jpg top.txt c.txt d.txt, each holding its own name.
   EXPECT_EQ(scan.counters.totalFiles.load(), 5u);
   EXPECT_EQ(scan.counters.totalBytes.load(), 27u);
-  EXPECT_EQ(scan.output.lines(), std::vector<std::string>{completeLine(27, 5)});
+  EXPECT_EQ(scan.output.lines(), std::vector<std::string>{scanCompleteLine(27, 5)});
 }
 
 TEST(SourceScan, RootsOfEveryShape) {
@@ -196,7 +176,7 @@ TEST(SourceScan, RootsOfEveryShape) {
     std::sort(expectedFiles.begin(), expectedFiles.end());
     EXPECT_EQ(files, expectedFiles);
     EXPECT_EQ(folders, under(c.folders));
-    EXPECT_EQ(scan.output.lines(), std::vector<std::string>{completeLine(
+    EXPECT_EQ(scan.output.lines(), std::vector<std::string>{scanCompleteLine(
                                 bytes, static_cast<uint32_t>(c.files.size()))});
     EXPECT_EQ(scan.errors.escapedForEvent(), "");
   }
@@ -206,21 +186,20 @@ TEST(SourceScan, ReportsProgressEvery512Files) {
   ScratchDir dir;
   const fs::path root = dir.path() / "many";
   fs::create_directories(root);
-  for (int i = 0; i < 1100; ++i) {
-    std::string name(1, 'f');
-    name += std::to_string(i);
-    std::ofstream(root / name, std::ios::binary) << 'x';
-  }
+  for (int i = 0; i < 1100; ++i) test::writeBytes(root / ("f" + std::to_string(i)), "x");
   ScanJob scan;
   scan.request.sourceRoots = {u16(root)};
   scan.request.destinationRoot = u16(dir.path() / "out");
   scanSources(scan.job);
 
   ASSERT_EQ(scan.request.files.size(), 1100u);
-  const std::vector<std::string> expected = {
-      scanLine("Scanning source...", escaped(scan.request.files[511].sourcePath), 512, 512),
-      scanLine("Scanning source...", escaped(scan.request.files[1023].sourcePath), 1024, 1024),
-      completeLine(1100, 1100)};
+  const auto scanning = [&](uint32_t count) {
+    return scanProgressLine("Scanning source...",
+                            jsonEscape(toUtf8(scan.request.files[count - 1].sourcePath)), count,
+                            count);
+  };
+  const std::vector<std::string> expected = {scanning(512), scanning(1024),
+                                             scanCompleteLine(1100, 1100)};
   EXPECT_EQ(scan.output.lines(), expected);
 }
 

@@ -20,6 +20,7 @@ namespace {
 using test::FaultPlatform;
 using test::Op;
 using test::ScratchDir;
+using test::u16;
 using test::patternBytes;
 using test::writeBytes;
 
@@ -30,8 +31,6 @@ const char kUnsupported[] = "Unsupported verification mode.";
 const char kCrc[] = "CRC32 verification failed.";
 const char kSha[] = "SHA-256 verification failed.";
 
-
-std::u16string u16(const std::filesystem::path& path) { return path.u16string(); }
 
 // A source and its copy in a scratch folder, with the item that names them.
 struct FilePair {
@@ -283,28 +282,23 @@ TEST(VerifyItem, DigestsAreTheStandardOnes) {
   EXPECT_EQ(crc32OfFile(verifier, u16(dir.path() / "check"), 4096, 1), 0xCBF43926u);
 }
 
-TEST(VerifyItem, ACancelledJobEndsEveryReadingMode) {
+// A job cancelled before the check, or while the check waits at the pause
+// gate, ends every reading mode.
+TEST(VerifyItem, ACancelEndsEveryReadingMode) {
   FilePair pair(patternBytes(100000));
-  ControlState control;
-  control.cancel();
-  EXPECT_EQ(outcome(systemPlatform(), control, pair.item, kVerifyNone), "");
+  ControlState cancelled;
+  cancelled.cancel();
+  EXPECT_EQ(outcome(systemPlatform(), cancelled, pair.item, kVerifyNone), "");
   for (uint8_t mode = 1; mode <= 4; ++mode) {
-    EXPECT_EQ(outcome(systemPlatform(), control, pair.item, mode), kCancelledMessage)
+    EXPECT_EQ(outcome(systemPlatform(), cancelled, pair.item, mode), kCancelledMessage)
         << int{mode};
-  }
-}
-
-TEST(VerifyItem, ACancelReleasesACheckHeldAtThePauseGate) {
-  FilePair pair(patternBytes(100000));
-  for (uint8_t mode = 1; mode <= 4; ++mode) {
     FaultPlatform platform(systemPlatform());
     ControlState control;
     control.pause();
     std::string result = "not finished";
     std::thread check([&] { result = outcome(platform, control, pair.item, mode); });
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    // Held before its first read.
-    EXPECT_EQ(platform.calls(Op::Read), 0u) << int{mode};
+    EXPECT_EQ(platform.calls(Op::Read), 0u) << int{mode};  // held before its first read
     control.cancel();
     check.join();
     EXPECT_EQ(result, kCancelledMessage) << int{mode};

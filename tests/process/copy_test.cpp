@@ -6,12 +6,12 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "frame/event_text.h"
 #include "platform/platform.h"
 #include "support/worker_run.h"
 
@@ -35,27 +35,7 @@ constexpr bool kPosixNames = fs::path::preferred_separator == '/';
 constexpr uint64_t kThreshold = 262144;
 constexpr uint64_t kSmallFormLimit = 16777216;
 
-// ---- files ----
-
-// Bytes that differ from file to file (by `seed`) and from offset to
-// offset, so a copy that mixes up files or blocks shows.
-void makeFile(const fs::path& path, uint64_t size, uint32_t seed = 1) {
-  fs::create_directories(path.parent_path());
-  writeBytes(path, patternBytes(static_cast<size_t>(size), seed));
-}
-
 bool sameBytes(const fs::path& a, const fs::path& b) { return readBytes(a) == readBytes(b); }
-
-// Every entry under `root` by relative path, folders marked with a final /.
-std::vector<std::string> entriesUnder(const fs::path& root) {
-  std::vector<std::string> out;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    out.push_back(utf8(entry.path().lexically_relative(root)) +
-                  (entry.is_directory() ? "/" : ""));
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
 
 void expectSameTree(const fs::path& source, const fs::path& copy) {
   const std::vector<std::string> names = entriesUnder(source);
@@ -64,17 +44,6 @@ void expectSameTree(const fs::path& source, const fs::path& copy) {
     if (name.back() == '/') continue;
     EXPECT_TRUE(sameBytes(source / fs::u8path(name), copy / fs::u8path(name))) << name;
   }
-}
-
-std::vector<std::string> stagingFilesUnder(const fs::path& root) {
-  std::vector<std::string> out;
-  if (!fs::exists(root)) return out;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (utf8(entry.path().filename()).find(".qv-native-partial-") != std::string::npos) {
-      out.push_back(utf8(entry.path()));
-    }
-  }
-  return out;
 }
 
 // Gives `target` (a folder too) the times of `model`.
@@ -87,73 +56,12 @@ void setTimesLike(const fs::path& target, const fs::path& model) {
   ASSERT_EQ(writer->setTimes(info), 0u);
 }
 
-// ---- events ----
-
-int64_t numberIn(const std::string& line, const std::string& key) {
-  const std::string member = "\"" + key + "\":";
-  const size_t at = line.find(member);
-  if (at == std::string::npos) return -1;
-  return std::stoll(line.substr(at + member.size()));
-}
-
-bool isEvent(const std::string& line, const std::string& type) {
-  return line.rfind("{\"type\":\"" + type + "\"", 0) == 0;
-}
-
-struct Job {
-  int exitCode = -1;
-  std::vector<std::string> lines;
-
-  const std::string& complete() const { return lines.back(); }
-  int64_t total(const std::string& key) const { return numberIn(complete(), key); }
-  std::vector<std::string> items(const std::string& status) const {
-    std::vector<std::string> out;
-    for (const std::string& line : lines) {
-      if (line.rfind("{\"type\":\"item\",\"status\":\"" + status + "\"", 0) == 0) {
-        out.push_back(line);
-      }
-    }
-    return out;
-  }
-  std::vector<std::string> progress(const std::string& phase) const {
-    std::vector<std::string> out;
-    for (const std::string& line : lines) {
-      if (line.rfind("{\"type\":\"progress\",\"phase\":\"" + phase + "\"", 0) == 0) {
-        out.push_back(line);
-      }
-    }
-    return out;
-  }
-};
-
-Job runJob(const ScratchDir& dir, const RequestFields& fields) {
-  const ProcessResult result = runWorkerOn(dir, writeRequest(fields));
-  EXPECT_EQ(result.err, "");
-  Job job{result.exitCode, eventLines(result.out)};
-  EXPECT_TRUE(!job.lines.empty() && isEvent(job.lines.back(), "complete")) << result.out;
-  if (job.lines.empty()) job.lines.push_back("");
-  return job;
-}
-
 RequestFields copyOf(const fs::path& source, const fs::path& destination, uint32_t flags = 0) {
   RequestFields fields;
   fields.sourceRoots = {utf8(source)};
   fields.destinationRoot = utf8(destination);
   fields.optionFlags = flags;
   return fields;
-}
-
-std::string jsonText(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    if (c == '\t') {
-      out += "\\t";
-      continue;
-    }
-    out += c;
-  }
-  return out;
 }
 
 // The files of the mixed tree: sizes around each boundary the engine
@@ -188,33 +96,44 @@ void buildTree(const fs::path& root, const std::map<std::string, uint64_t>& file
 
 // ---- copy jobs ----
 
+// Each run also checks the exact item events, whose names need escaping.
 TEST(CopyJob, MixedTreeIsCopiedWholeInEveryMode) {
   ScratchDir dir;
   const fs::path src = dir.path() / "src";
   const std::map<std::string, uint64_t> files = mixedTreeFiles();
   buildTree(src, files);
   // Every verification mode once, and both ways of copying small files.
-  const std::vector<std::pair<uint32_t, uint8_t>> runs = {
-      {0, 0}, {0, 2}, {kSmallFileReadAhead, 0}, {kSmallFileReadAhead, 1}, {kSmallFileReadAhead, 3}, {kSmallFileReadAhead, 4}};
+  const uint32_t ra = kSmallFileReadAhead;
+  const std::vector<std::pair<uint32_t, uint8_t>> runs = {{0, 0},  {0, 2},  {ra, 0},
+                                                          {ra, 1}, {ra, 3}, {ra, 4}};
   for (const auto& [flags, mode] : runs) {
-    {
-      SCOPED_TRACE("read-ahead " + std::to_string(flags != 0) + ", verification " +
-                   std::to_string(mode));
-      const fs::path dst = dir.path() / ("dst" + std::to_string(flags) + std::to_string(mode));
-      RequestFields fields = copyOf(src, dst, flags);
-      fields.verificationMode = mode;
-      const Job job = runJob(dir, fields);
-      EXPECT_EQ(job.exitCode, 0);
-      EXPECT_EQ(job.total("totalFiles"), static_cast<int64_t>(files.size()));
-      EXPECT_EQ(job.total("completedFiles"), static_cast<int64_t>(files.size()));
-      EXPECT_EQ(job.total("failedFiles"), 0);
-      EXPECT_EQ(job.items("completed").size(), files.size());
-      EXPECT_NE(job.complete().find("\"cancelled\":false,\"errors\":\"\"}"), std::string::npos);
-      EXPECT_EQ(job.progress("verify").empty(), mode == 0);
-      expectSameTree(src, dst / "src");
-      EXPECT_EQ(stagingFilesUnder(dst), std::vector<std::string>{});
-      fs::remove_all(dst);
+    SCOPED_TRACE("read-ahead " + std::to_string(flags != 0) + ", verification " +
+                 std::to_string(mode));
+    const fs::path dst = dir.path() / ("dst" + std::to_string(flags) + std::to_string(mode));
+    RequestFields fields = copyOf(src, dst, flags);
+    fields.verificationMode = mode;
+    const JobOutput job = runJob(dir, fields);
+    EXPECT_EQ(job.exitCode, 0);
+    EXPECT_EQ(job.total("totalFiles"), static_cast<int64_t>(files.size()));
+    EXPECT_EQ(job.total("completedFiles"), static_cast<int64_t>(files.size()));
+    EXPECT_EQ(job.total("failedFiles"), 0);
+    std::vector<std::string> expected;
+    for (const auto& [name, size] : files) {
+      const fs::path path = fs::u8path(name).make_preferred();
+      expected.push_back("{\"type\":\"item\",\"status\":\"completed\",\"source\":\"" +
+                         jsonEscape(utf8(src / path)) + "\",\"destination\":\"" +
+                         jsonEscape(utf8(dst / "src" / path)) + "\",\"size\":" +
+                         std::to_string(size) + ",\"error\":\"\"}");
     }
+    std::vector<std::string> got = job.items();
+    std::sort(got.begin(), got.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(got, expected);
+    EXPECT_NE(job.complete().find("\"cancelled\":false,\"errors\":\"\"}"), std::string::npos);
+    EXPECT_EQ(job.progress("verify").empty(), mode == 0);
+    expectSameTree(src, dst / "src");
+    EXPECT_EQ(stagingFilesUnder(dst), std::vector<std::string>{});
+    fs::remove_all(dst);
   }
 }
 
@@ -229,33 +148,12 @@ TEST(CopyJob, LargeFilesAroundTheCopierBoundary) {
   makeFile(src / "small.txt", 100, 4);
   RequestFields fields = copyOf(src, dir.path() / "dst", kSmallFileReadAhead);
   fields.verificationMode = 1;
-  const Job job = runJob(dir, fields);
+  const JobOutput job = runJob(dir, fields);
   EXPECT_EQ(job.exitCode, 0);
   EXPECT_EQ(job.total("completedFiles"), 4);
   EXPECT_EQ(job.total("copiedBytes"), static_cast<int64_t>(2 * kSmallFormLimit + 1 +
                                                            (100u << 20) + 100));
   expectSameTree(src, dir.path() / "dst" / "src");
-}
-
-TEST(CopyJob, EventsCarryNamesThatNeedEscaping) {
-  ScratchDir dir;
-  const fs::path src = dir.path() / "src";
-  std::vector<std::string> names = {"ünïcödé €.txt", "space d.txt"};
-  if (kPosixNames) names.push_back("q\"uote\\back\ttab.txt");
-  for (const std::string& name : names) makeFile(src / fs::u8path(name), 3);
-  const fs::path dst = dir.path() / "dst";
-  const Job job = runJob(dir, copyOf(src, dst));
-  std::vector<std::string> expected;
-  for (const std::string& name : names) {
-    expected.push_back("{\"type\":\"item\",\"status\":\"completed\",\"source\":\"" +
-                       jsonText(utf8(src / fs::u8path(name))) + "\",\"destination\":\"" +
-                       jsonText(utf8(dst / "src" / fs::u8path(name))) +
-                       "\",\"size\":3,\"error\":\"\"}");
-  }
-  std::vector<std::string> got = job.items("completed");
-  std::sort(got.begin(), got.end());
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(got, expected);
 }
 
 TEST(CopyJob, PrePlannedJobReadsThroughReadPaths) {
@@ -272,38 +170,15 @@ TEST(CopyJob, PrePlannedJobReadsThroughReadPaths) {
        kSmallFormLimit + 1, 0},
   };
   fields.directories = {{"shown/folder", utf8(dir.path() / "real/folder"), utf8(dst / "z")}};
-  const Job job = runJob(dir, fields);
+  const JobOutput job = runJob(dir, fields);
   EXPECT_EQ(job.exitCode, 0);
   EXPECT_EQ(job.total("totalBytes"), static_cast<int64_t>(1000 + kSmallFormLimit + 1));
   EXPECT_EQ(job.total("completedFiles"), 2);
-  EXPECT_EQ(job.lines[1],
-            "{\"type\":\"progress\",\"phase\":\"scan\",\"message\":\"Source scan complete.\","
-            "\"currentFile\":\"\",\"totalBytes\":16778217,\"processedBytes\":0,\"totalFiles\":2,"
-            "\"completedFiles\":0,\"skippedFiles\":0,\"failedFiles\":0,\"activeWorkers\":0,"
-            "\"targetWorkers\":0,\"queueDepth\":0,\"bytesPerSecond\":0,\"retryQueue\":0}");
+  EXPECT_EQ(job.lines[1], scanCompleteLine(1000 + kSmallFormLimit + 1, 2));
   EXPECT_NE(job.items("completed")[0].find("\"source\":\"shown/"), std::string::npos);
   EXPECT_TRUE(sameBytes(dir.path() / "real/a.bin", dst / "x/a.bin"));
   EXPECT_TRUE(sameBytes(dir.path() / "real/big.bin", dst / "y/big.bin"));
   EXPECT_TRUE(fs::is_directory(dst / "z"));
-}
-
-TEST(CopyJob, DirectWriteLeavesNoStagingFileAndVerifiesInPlace) {
-  ScratchDir dir;
-  const fs::path src = dir.path() / "src";
-  makeFile(src / "small.txt", 500, 1);
-  makeFile(src / "medium.bin", kThreshold + 1, 2);
-  makeFile(src / "large.bin", kSmallFormLimit + 1, 3);
-  for (uint8_t mode : {0, 3}) {
-    SCOPED_TRACE(mode);
-    const fs::path dst = dir.path() / ("dst" + std::to_string(mode));
-    RequestFields fields = copyOf(src, dst, kDirectWrite | kSmallFileReadAhead);
-    fields.verificationMode = mode;
-    const Job job = runJob(dir, fields);
-    EXPECT_EQ(job.exitCode, 0);
-    EXPECT_EQ(job.total("completedFiles"), 3);
-    expectSameTree(src, dst / "src");
-    EXPECT_EQ(stagingFilesUnder(dst), std::vector<std::string>{});
-  }
 }
 
 TEST(CopyJob, ConflictPoliciesAgainstExistingFiles) {
@@ -325,7 +200,7 @@ TEST(CopyJob, ConflictPoliciesAgainstExistingFiles) {
     writeBytes((fs::create_directories(dst / "src"), dst / "src/a.txt"), "old");
     RequestFields fields = copyOf(src, dst, kSmallFileReadAhead);
     fields.conflictPolicy = c.policy;
-    const Job job = runJob(dir, fields);
+    const JobOutput job = runJob(dir, fields);
     EXPECT_EQ(job.exitCode, 0);
     EXPECT_EQ(job.total("skippedFiles"), c.skipped);
     EXPECT_EQ(job.items("skipped").size(), static_cast<size_t>(c.skipped));
@@ -364,12 +239,12 @@ TEST(CopyJob, ConflictPoliciesBetweenCollidingSources) {
     fields.conflictPolicy = c.policy;
     fields.files = {{utf8(dir.path() / "first"), "", utf8(dst / "x.txt"), 5, 0},
                     {utf8(dir.path() / "second"), "", utf8(dst / "x.txt"), 6, 0}};
-    const Job job = runJob(dir, fields);
+    const JobOutput job = runJob(dir, fields);
     EXPECT_EQ(job.exitCode, c.exitCode);
     EXPECT_EQ(readBytes(dst / "x.txt"), "first");
     const std::vector<std::string> second = job.items(c.secondStatus);
     ASSERT_FALSE(second.empty());
-    EXPECT_NE(second.back().find(jsonText(utf8(dir.path() / "second"))), std::string::npos);
+    EXPECT_NE(second.back().find(jsonEscape(utf8(dir.path() / "second"))), std::string::npos);
     EXPECT_NE(second.back().find("\"error\":\"" + c.secondError + "\"}"), std::string::npos);
     if (!c.secondLandsAt.empty()) {
       EXPECT_EQ(readBytes(dst / c.secondLandsAt), "second");
@@ -378,7 +253,9 @@ TEST(CopyJob, ConflictPoliciesBetweenCollidingSources) {
   }
 }
 
-TEST(CopyJob, SuppressedCompletedEvents) {
+// Direct writes, verified or not, leave no staging file in either form of
+// the system copier.
+TEST(CopyJob, DirectWriteAndSuppressedCompletedEvents) {
   struct Case {
     const char* name;
     uint32_t flags;
@@ -387,8 +264,9 @@ TEST(CopyJob, SuppressedCompletedEvents) {
   };
   // Without verification a staged item still reports its rename.
   const std::vector<Case> cases = {
-      {"staged", kSmallFileReadAhead, 0, 3},
+      {"staged", kSmallFileReadAhead, 0, 4},
       {"direct", kDirectWrite, 0, 0},
+      {"direct, verified", kDirectWrite | kSmallFileReadAhead, 3, 0},
       {"verified", kSmallFileReadAhead, 2, 0},
   };
   ScratchDir dir;
@@ -396,15 +274,18 @@ TEST(CopyJob, SuppressedCompletedEvents) {
   makeFile(src / "a", 10, 1);
   makeFile(src / "b", 20, 2);
   makeFile(src / "c", kThreshold + 5, 3);
+  makeFile(src / "d", kSmallFormLimit + 1, 4);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const fs::path dst = dir.path() / c.name;
     RequestFields fields = copyOf(src, dst, c.flags | kSuppressCompletedEvents);
     fields.verificationMode = c.mode;
-    const Job job = runJob(dir, fields);
+    const JobOutput job = runJob(dir, fields);
+    EXPECT_EQ(job.exitCode, 0);
     EXPECT_EQ(job.items("completed").size(), c.completedEvents);
-    EXPECT_EQ(job.total("completedFiles"), 3);
+    EXPECT_EQ(job.total("completedFiles"), 4);
     expectSameTree(src, dst / "src");
+    EXPECT_EQ(stagingFilesUnder(dst), std::vector<std::string>{});
   }
 }
 
@@ -430,7 +311,7 @@ TEST(CopyJob, PreservesTimesAndAttributesOfFilesAndFolders) {
   fs::permissions(src / "ro", readOnly | fs::perms::owner_exec | fs::perms::group_exec);
 
   const fs::path dst = dir.path() / "dst";
-  const Job job = runJob(dir, copyOf(src, dst,
+  const JobOutput job = runJob(dir, copyOf(src, dst,
                                      kSmallFileReadAhead | kPreserveTimestamps | kPreserveAttributes));
   EXPECT_EQ(job.exitCode, 0);
   EXPECT_NE(job.complete().find("\"errors\":\"\"}"), std::string::npos);
@@ -455,13 +336,13 @@ TEST(CopyJob, FolderThatCannotBeCreatedFailsOnceAndItsFilesFail) {
   const fs::path dst = dir.path() / "dst";
   fs::create_directories(dst / "src");
   writeBytes(dst / "src/sub", "a file where the folder goes");
-  const Job job = runJob(dir, copyOf(src, dst, kSmallFileReadAhead));
+  const JobOutput job = runJob(dir, copyOf(src, dst, kSmallFileReadAhead));
   EXPECT_EQ(job.exitCode, 2);
   EXPECT_EQ(job.total("failedFiles"), 3);  // the folder and its two files
   EXPECT_EQ(job.items("failed").size(), 2u);
   EXPECT_EQ(job.total("completedFiles"), 1);
   const std::string& complete = job.complete();
-  const std::string line = jsonText(utf8(src / "sub") + " -> " + utf8(dst / "src" / "sub") +
+  const std::string line = jsonEscape(utf8(src / "sub") + " -> " + utf8(dst / "src" / "sub") +
                                     ": Unable to create destination directory: ");
   EXPECT_NE(complete.find(line), std::string::npos);
   EXPECT_EQ(complete.find(line), complete.rfind(line));
@@ -474,8 +355,7 @@ TEST(CopyJob, FolderThatCannotBeCreatedFailsOnceAndItsFilesFail) {
 
 // Copy-phase progress lines of the output so far.
 std::vector<std::string> copyProgress(const std::string& out) {
-  Job job{0, eventLines(out)};
-  return job.progress("copy");
+  return parseJob(0, out).progress("copy");
 }
 
 TEST(CopyControl, CancelStopsAGibibyteCopyWithinASecond) {
@@ -491,7 +371,7 @@ TEST(CopyControl, CancelStopsAGibibyteCopyWithinASecond) {
   const bool copying = worker.waitForOutput(
       [](const std::string& out) {
         for (const std::string& line : copyProgress(out)) {
-          if (numberIn(line, "processedBytes") > 0) return true;
+          if (eventNumber(line, "processedBytes") > 0) return true;
         }
         return false;
       },
@@ -502,7 +382,7 @@ TEST(CopyControl, CancelStopsAGibibyteCopyWithinASecond) {
   const int exitCode = worker.wait(std::chrono::seconds(30));
   EXPECT_LT(std::chrono::steady_clock::now() - cancelledAt, std::chrono::seconds(1));
   EXPECT_EQ(exitCode, 0);
-  const Job job{exitCode, eventLines(worker.out())};
+  const JobOutput job = parseJob(exitCode, worker.out());
   const std::vector<std::string> copy = job.progress("copy");
   ASSERT_FALSE(copy.empty());
   EXPECT_NE(copy.back().find("\"message\":\"Copy cancelled.\""), std::string::npos);
@@ -531,7 +411,7 @@ TEST(CopyControl, PauseHoldsEveryWorkerAndResumeCompletes) {
     std::vector<int64_t> processed;
     for (const std::string& line : copyProgress(out)) {
       if (line.find("\"message\":\"Paused\"") != std::string::npos) {
-        processed.push_back(numberIn(line, "processedBytes"));
+        processed.push_back(eventNumber(line, "processedBytes"));
       }
     }
     return processed;
@@ -547,7 +427,7 @@ TEST(CopyControl, PauseHoldsEveryWorkerAndResumeCompletes) {
   worker.write("resume\n");
   worker.closeInput();
   EXPECT_EQ(worker.wait(std::chrono::seconds(60)), 0);
-  const Job job{0, eventLines(worker.out())};
+  const JobOutput job = parseJob(0, worker.out());
   EXPECT_EQ(job.total("completedFiles"), 31);
   EXPECT_EQ(entriesUnder(src), entriesUnder(dst / "src"));
   for (int i = 0; i < 30; ++i) {

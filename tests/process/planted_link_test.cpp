@@ -65,13 +65,11 @@ bool makeLink(const fs::path& target, const fs::path& link) {
          info.isLink;
 }
 
-// The item events, or only those of the file copied from src.bin.
-std::vector<std::string> itemEvents(const std::string& out, bool onlySrc = false) {
+// The item events of the file copied from src.bin.
+std::vector<std::string> srcItems(const std::string& out) {
   std::vector<std::string> items;
-  for (const std::string& line : eventLines(out)) {
-    if (line.rfind("{\"type\":\"item\"", 0) != 0) continue;
-    if (onlySrc && line.find("src.bin\",") == std::string::npos) continue;
-    items.push_back(line);
+  for (const std::string& line : parseJob(0, out).items()) {
+    if (line.find("src.bin\",") != std::string::npos) items.push_back(line);
   }
   return items;
 }
@@ -100,7 +98,7 @@ bool runWithStagingLink(const ScratchDir& dir, const fs::path& dst, const fs::pa
       ADD_FAILURE() << "the job never paused: " << worker.out();
       return false;
     }
-    const bool untouched = fs::is_empty(dst) && itemEvents(worker.out()).empty();
+    const bool untouched = fs::is_empty(dst) && parseJob(0, worker.out()).items().empty();
     const fs::path staging =
         dst / ("f.bin.qv-native-partial-" + std::to_string(worker.pid()) + "-0");
     const bool planted = untouched && makeLink(victim, staging);
@@ -160,13 +158,10 @@ TEST(PlantedLink, IsNeverWrittenThrough) {
         const std::string now = readBytes(victim);
         EXPECT_TRUE(now == kVictimBytes) << "the victim now holds " << now.size() << " bytes";
       }
-      const std::vector<std::string> items = itemEvents(run.out, true);
+      const std::vector<std::string> items = srcItems(run.out);
       ASSERT_EQ(items.size(), 1u) << run.out;
-      EXPECT_EQ(items[0].rfind(std::string("{\"type\":\"item\",\"status\":\"") + c.status +
-                                   "\"", 0),
-                0u)
-          << items[0];
-      EXPECT_NE(items[0].find("\"error\":\"\""), std::string::npos) << items[0];
+      EXPECT_EQ(eventField(items[0], "status"), c.status) << items[0];
+      EXPECT_EQ(eventField(items[0], "error"), "") << items[0];
 
       const std::string landing = c.landing;
       if (!landing.empty()) {
@@ -178,15 +173,8 @@ TEST(PlantedLink, IsNeverWrittenThrough) {
       if (c.where == Plant::Destination && landing != "f.bin") {
         EXPECT_TRUE(fs::is_symlink(dst / "f.bin"));
       }
-      std::vector<std::string> left;
-      for (const auto& entry : fs::directory_iterator(dst)) {
-        const std::string name = utf8(entry.path().filename());
-        if (name.find(".qv-native-partial-") != std::string::npos) left.push_back(name);
-        if (name == "other.bin") {
-          EXPECT_EQ(readBytes(entry.path()), "other");
-        }
-      }
-      EXPECT_EQ(left, std::vector<std::string>{});
+      EXPECT_EQ(readBytes(dst / "other.bin"), "other");
+      EXPECT_EQ(stagingFilesUnder(dst), std::vector<std::string>{});
     }
   }
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/event_text.h"
 #include "support/worker_run.h"
 
 namespace qv::test {
@@ -14,14 +15,6 @@ namespace {
 namespace fs = std::filesystem;
 using tools::RequestFields;
 using tools::writeRequest;
-
-std::string scanComplete(uint64_t bytes, uint32_t files) {
-  return "{\"type\":\"progress\",\"phase\":\"scan\",\"message\":\"Source scan complete.\","
-         "\"currentFile\":\"\",\"totalBytes\":" + std::to_string(bytes) +
-         ",\"processedBytes\":0,\"totalFiles\":" + std::to_string(files) +
-         ",\"completedFiles\":0,\"skippedFiles\":0,\"failedFiles\":0,\"activeWorkers\":0,"
-         "\"targetWorkers\":0,\"queueDepth\":0,\"bytesPerSecond\":0,\"retryQueue\":0}";
-}
 
 // The every-512-files events are checked on the scan itself (a unit test);
 // here a small tree shows that a copy job scans first and that its totals
@@ -38,18 +31,13 @@ TEST(Scan, CopyJobScansFirstAndReportsItsTotals) {
   const ProcessResult result = runWorkerOn(dir, writeRequest(request));
   EXPECT_EQ(result.exitCode, 0) << result.err;
 
-  const std::vector<std::string> lines = eventLines(result.out);
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[0], kHelloLine);
-  EXPECT_EQ(lines[1], scanComplete(1007, 3));
-  size_t scanEvents = 0;
-  for (const std::string& line : lines) {
-    if (line.rfind("{\"type\":\"progress\",\"phase\":\"scan\"", 0) == 0) ++scanEvents;
-  }
-  EXPECT_EQ(scanEvents, 1u);
-  EXPECT_EQ(lines.back().rfind("{\"type\":\"complete\",\"totalBytes\":1007,", 0), 0u)
-      << lines.back();
-  EXPECT_NE(lines.back().find("\"totalFiles\":3,"), std::string::npos) << lines.back();
+  const JobOutput job = parseJob(result.exitCode, result.out);
+  ASSERT_GE(job.lines.size(), 3u);
+  EXPECT_EQ(job.lines[0], kHelloLine);
+  EXPECT_EQ(job.lines[1], scanCompleteLine(1007, 3));
+  EXPECT_EQ(job.progress("scan").size(), 1u);
+  EXPECT_EQ(job.total("totalBytes"), 1007);
+  EXPECT_EQ(job.total("totalFiles"), 3);
 }
 
 TEST(Scan, MissingRootIsFatalWithTheRootAsGiven) {
@@ -62,11 +50,8 @@ TEST(Scan, MissingRootIsFatalWithTheRootAsGiven) {
   request.destinationRoot = dir.text("out");
   const ProcessResult result = runWorkerOn(dir, writeRequest(request));
   EXPECT_EQ(result.exitCode, 1);
-  std::string escaped;
-  for (char c : missing) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
   const std::vector<std::string> expected = {
-      kHelloLine,
-      "{\"type\":\"fatal\",\"message\":\"Source path was not found: " + escaped + "\"}"};
+      kHelloLine, fatalLine("Source path was not found: " + jsonEscape(missing))};
   EXPECT_EQ(eventLines(result.out), expected);
   EXPECT_FALSE(fs::exists(dir.path() / "out"));
 }

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -26,7 +25,6 @@ const char kLength[] = "Verification found a file-length mismatch.";
 const char kDifferent[] = "Verification found different file data.";
 const char kUnsupported[] = "Unsupported verification mode.";
 
-
 RequestFields verifyJob(uint8_t mode, std::vector<FileEntryFields> files) {
   RequestFields fields;
   fields.verifyOnly = 1;
@@ -35,87 +33,21 @@ RequestFields verifyJob(uint8_t mode, std::vector<FileEntryFields> files) {
   return fields;
 }
 
-// The value of `key` in a flat event object: a string's escaped body or a
-// number's digits.
-std::string field(const std::string& line, const std::string& key) {
-  const std::string marker = "\"" + key + "\":";
-  size_t at = line.find(marker);
-  if (at == std::string::npos) return "<no " + key + ">";
-  at += marker.size();
-  if (line[at] == '"') {
-    size_t end = at + 1;
-    while (end < line.size() && line[end] != '"') end += line[end] == '\\' ? 2 : 1;
-    return line.substr(at + 1, end - at - 1);
-  }
-  return line.substr(at, line.find_first_of(",}", at) - at);
-}
-
-std::string type(const std::string& line) { return field(line, "type"); }
-
-// The parts of a finished job's output the tests look at.
-struct Outcome {
-  int exitCode = -1;
-  std::vector<std::string> lines;
-  std::vector<std::string> items;     // item events, in output order
-  std::vector<std::string> progress;  // progress events, in output order
-  std::string complete;
-
-  // Item events by destination (escaped): status and error text.
-  std::map<std::string, std::string> results() const {
-    std::map<std::string, std::string> out;
-    for (const std::string& item : items) {
-      out[field(item, "destination")] = field(item, "status") + " " + field(item, "error");
-    }
-    return out;
-  }
-};
-
-Outcome parse(int exitCode, const std::string& out) {
-  Outcome o;
-  o.exitCode = exitCode;
-  o.lines = eventLines(out);
-  for (const std::string& line : o.lines) {
-    if (type(line) == "item") o.items.push_back(line);
-    if (type(line) == "progress") o.progress.push_back(line);
-  }
-  if (!o.lines.empty()) o.complete = o.lines.back();
-  return o;
-}
-
-Outcome run(const ScratchDir& dir, const RequestFields& fields) {
-  ProcessResult result = runWorkerOn(dir, writeRequest(fields));
-  EXPECT_EQ(result.err, "");
-  return parse(result.exitCode, result.out);
-}
-
-std::string escaped(const std::string& utf8Path) { return jsonEscape(utf8Path); }
-
-std::string completeLine(uint64_t totalBytes, uint32_t files, uint32_t completed,
-                         uint32_t failed, bool cancelled, const std::string& errors) {
-  return "{\"type\":\"complete\",\"totalBytes\":" + std::to_string(totalBytes) +
-         ",\"copiedBytes\":0,\"totalFiles\":" + std::to_string(files) +
-         ",\"completedFiles\":" + std::to_string(completed) +
-         ",\"skippedFiles\":0,\"failedFiles\":" + std::to_string(failed) +
-         ",\"cancelled\":" + (cancelled ? "true" : "false") + ",\"errors\":\"" + errors +
-         "\"}";
-}
-
 // The phase's last event, just before "complete": its fixed members.
-void expectLastVerifyEvent(const Outcome& o, const std::string& message, uint64_t bytes,
+void expectLastVerifyEvent(const JobOutput& o, const std::string& message, uint64_t bytes,
                            uint32_t files, uint32_t failed, uint32_t workers) {
   ASSERT_GE(o.lines.size(), 3u);
   const std::string& last = o.lines[o.lines.size() - 2];
-  EXPECT_EQ(type(last), "progress");
-  EXPECT_EQ(field(last, "phase"), "verify");
-  EXPECT_EQ(field(last, "message"), message);
-  EXPECT_EQ(field(last, "totalBytes"), std::to_string(bytes));
-  EXPECT_EQ(field(last, "processedBytes"), std::to_string(bytes));
-  EXPECT_EQ(field(last, "totalFiles"), std::to_string(files));
-  EXPECT_EQ(field(last, "completedFiles"), std::to_string(files));
-  EXPECT_EQ(field(last, "failedFiles"), std::to_string(failed));
-  EXPECT_EQ(field(last, "activeWorkers"), "0");
-  EXPECT_EQ(field(last, "targetWorkers"), std::to_string(workers));
-  EXPECT_EQ(field(last, "queueDepth"), "0");
+  EXPECT_EQ(last.rfind("{\"type\":\"progress\",\"phase\":\"verify\",", 0), 0u);
+  EXPECT_EQ(eventField(last, "message"), message);
+  EXPECT_EQ(eventField(last, "totalBytes"), std::to_string(bytes));
+  EXPECT_EQ(eventField(last, "processedBytes"), std::to_string(bytes));
+  EXPECT_EQ(eventField(last, "totalFiles"), std::to_string(files));
+  EXPECT_EQ(eventField(last, "completedFiles"), std::to_string(files));
+  EXPECT_EQ(eventField(last, "failedFiles"), std::to_string(failed));
+  EXPECT_EQ(eventField(last, "activeWorkers"), "0");
+  EXPECT_EQ(eventField(last, "targetWorkers"), std::to_string(workers));
+  EXPECT_EQ(eventField(last, "queueDepth"), "0");
 }
 
 TEST(VerifyOnly, EqualFilesPassEveryMode) {
@@ -134,18 +66,14 @@ TEST(VerifyOnly, EqualFilesPassEveryMode) {
   for (uint8_t mode = 0; mode <= 4; ++mode) {
     RequestFields fields = verifyJob(mode, files);
     fields.workerCount = 3;
-    Outcome o = run(dir, fields);
+    const JobOutput o = runJob(dir, fields);
     EXPECT_EQ(o.exitCode, 0) << int{mode};
     EXPECT_EQ(o.lines.front(), kHelloLine);
-    EXPECT_EQ(o.complete, completeLine(total, 6, 6, 0, false, "")) << int{mode};
-    EXPECT_EQ(o.items.size(), 6u);
-    for (const auto& [destination, result] : o.results()) {
-      EXPECT_EQ(result, "completed ") << int{mode} << " " << destination;
-    }
+    EXPECT_EQ(o.complete(), completeLine(total, 6, 6, 0, false, "")) << int{mode};
+    EXPECT_EQ(o.items("completed").size(), 6u);
     expectLastVerifyEvent(o, "Verification complete.", total, 6, 0, 3);
     // Nothing but the phase's progress, its items and the two frame events.
-    EXPECT_EQ(o.lines.size(), 2 + o.items.size() + o.progress.size());
-    for (const std::string& p : o.progress) EXPECT_EQ(field(p, "phase"), "verify");
+    EXPECT_EQ(o.lines.size(), 2 + o.items().size() + o.progress("verify").size());
   }
 }
 
@@ -192,28 +120,28 @@ TEST(VerifyOnly, FailuresAreReportedAndListedExactly) {
     RequestFields fields = verifyJob(c.mode, c.files);
     // One worker: items finish, and errors are listed, in request order.
     fields.workerCount = 1;
-    Outcome o = run(dir, fields);
+    const JobOutput o = runJob(dir, fields);
     uint32_t failed = 0;
     uint64_t total = 0;
     std::string errors;
-    ASSERT_EQ(o.items.size(), c.files.size()) << int{c.mode};
+    ASSERT_EQ(o.items().size(), c.files.size()) << int{c.mode};
     for (size_t i = 0; i < c.files.size(); ++i) {
       const FileEntryFields& f = c.files[i];
       total += f.size;
       const std::string expected =
           "{\"type\":\"item\",\"status\":\"" +
           std::string(c.errors[i].empty() ? "completed" : "failed") + "\",\"source\":\"" +
-          escaped(f.sourcePath) + "\",\"destination\":\"" + escaped(f.destinationPath) +
+          jsonEscape(f.sourcePath) + "\",\"destination\":\"" + jsonEscape(f.destinationPath) +
           "\",\"size\":" + std::to_string(f.size) + ",\"error\":\"" + c.errors[i] + "\"}";
-      EXPECT_EQ(o.items[i], expected) << int{c.mode} << " item " << i;
+      EXPECT_EQ(o.items()[i], expected) << int{c.mode} << " item " << i;
       if (c.errors[i].empty()) continue;
       ++failed;
       if (!errors.empty()) errors += "\\n";
-      errors += escaped(f.sourcePath + " -> " + f.destinationPath + ": " + c.errors[i]);
+      errors += jsonEscape(f.sourcePath + " -> " + f.destinationPath + ": " + c.errors[i]);
     }
     const uint32_t count = static_cast<uint32_t>(c.files.size());
     EXPECT_EQ(o.exitCode, failed ? 2 : 0) << int{c.mode};
-    EXPECT_EQ(o.complete, completeLine(total, count, count - failed, failed, false, errors))
+    EXPECT_EQ(o.complete(), completeLine(total, count, count - failed, failed, false, errors))
         << int{c.mode};
     expectLastVerifyEvent(o, "Verification complete.", total, count, failed, 1);
   }
@@ -238,13 +166,13 @@ TEST(VerifyOnly, TargetWorkersFollowTheRequestedCounts) {
         0, std::vector<FileEntryFields>(c.items, {dir.text("s"), "", dir.text("d"), 0, 0}));
     fields.workerCount = c.workerCount;
     fields.minimumWorkerCount = c.minimumWorkerCount;
-    Outcome o = run(dir, fields);
+    const JobOutput o = runJob(dir, fields);
     EXPECT_EQ(o.exitCode, 0);
-    for (const std::string& p : o.progress) {
-      EXPECT_EQ(field(p, "targetWorkers"), std::to_string(c.workers)) << c.workerCount;
+    for (const std::string& p : o.progress()) {
+      EXPECT_EQ(eventField(p, "targetWorkers"), std::to_string(c.workers)) << c.workerCount;
     }
     expectLastVerifyEvent(o, "Verification complete.", 0, c.items, 0, c.workers);
-    EXPECT_EQ(o.complete, completeLine(0, c.items, c.items, 0, false, ""));
+    EXPECT_EQ(o.complete(), completeLine(0, c.items, c.items, 0, false, ""));
   }
 }
 
@@ -278,16 +206,16 @@ TEST(VerifyOnly, ACancelFailsTheItemsInHandAndLeavesTheRestSilent) {
   Subprocess worker(workerPath(), {"--request", dir.text("r.bin")});
   sendWhenBusy(worker, 2, "cancel\n");
   const int exitCode = worker.wait(std::chrono::seconds(60));
-  Outcome o = parse(exitCode, worker.out());
+  const JobOutput o = parseJob(exitCode, worker.out());
   EXPECT_EQ(worker.err(), "");
 
   EXPECT_EQ(o.exitCode, 2);
-  ASSERT_EQ(o.items.size(), 2u) << worker.out();
+  ASSERT_EQ(o.items().size(), 2u) << worker.out();
   std::set<std::string> errors;
-  for (const std::string& item : o.items) {
-    EXPECT_EQ(field(item, "status"), "failed");
-    EXPECT_EQ(field(item, "error"), "Cancelled.");
-    errors.insert(escaped(field(item, "source") == escaped(a.sourcePath)
+  for (const std::string& item : o.items()) {
+    EXPECT_EQ(eventField(item, "status"), "failed");
+    EXPECT_EQ(eventField(item, "error"), "Cancelled.");
+    errors.insert(jsonEscape(eventField(item, "source") == jsonEscape(a.sourcePath)
                               ? a.sourcePath + " -> " + a.destinationPath
                               : b.sourcePath + " -> " + b.destinationPath) +
                   ": Cancelled.");
@@ -297,12 +225,12 @@ TEST(VerifyOnly, ACancelFailsTheItemsInHandAndLeavesTheRestSilent) {
   const std::string second = errors.size() > 1 ? *std::next(errors.begin()) : first;
   const std::string oneOrder = completeLine(4 * size, 4, 0, 2, true, first + "\\n" + second);
   const std::string otherOrder = completeLine(4 * size, 4, 0, 2, true, second + "\\n" + first);
-  EXPECT_TRUE(o.complete == oneOrder || o.complete == otherOrder) << o.complete;
+  EXPECT_TRUE(o.complete() == oneOrder || o.complete() == otherOrder) << o.complete();
   ASSERT_GE(o.lines.size(), 2u);
   const std::string& last = o.lines[o.lines.size() - 2];
-  EXPECT_EQ(field(last, "message"), "Verification cancelled.");
-  EXPECT_EQ(field(last, "completedFiles"), "2");
-  EXPECT_EQ(field(last, "failedFiles"), "2");
+  EXPECT_EQ(eventField(last, "message"), "Verification cancelled.");
+  EXPECT_EQ(eventField(last, "completedFiles"), "2");
+  EXPECT_EQ(eventField(last, "failedFiles"), "2");
 }
 
 TEST(VerifyOnly, APauseHoldsTheReadersUntilResume) {
@@ -322,7 +250,7 @@ TEST(VerifyOnly, APauseHoldsTheReadersUntilResume) {
   auto pausedEvents = [](const std::string& out) {
     std::vector<std::string> paused;
     for (const std::string& line : eventLines(out)) {
-      if (field(line, "message") == "Paused") paused.push_back(line);
+      if (eventField(line, "message") == "Paused") paused.push_back(line);
     }
     return paused;
   };
@@ -333,16 +261,16 @@ TEST(VerifyOnly, APauseHoldsTheReadersUntilResume) {
   const std::vector<std::string> paused = pausedEvents(worker.out());
   // The first event may still see a chunk in hand finish an item.
   for (size_t i = 2; i < 5; ++i) {
-    EXPECT_EQ(field(paused[i], "processedBytes"), field(paused[1], "processedBytes"));
-    EXPECT_EQ(field(paused[i], "activeWorkers"), "2");
+    EXPECT_EQ(eventField(paused[i], "processedBytes"), eventField(paused[1], "processedBytes"));
+    EXPECT_EQ(eventField(paused[i], "activeWorkers"), "2");
   }
-  EXPECT_NE(field(paused[4], "processedBytes"), std::to_string(8 * size));
+  EXPECT_NE(eventField(paused[4], "processedBytes"), std::to_string(8 * size));
   worker.write("resume\n");
   const int exitCode = worker.wait(std::chrono::seconds(60));
-  Outcome o = parse(exitCode, worker.out());
+  const JobOutput o = parseJob(exitCode, worker.out());
   EXPECT_EQ(worker.err(), "");
   EXPECT_EQ(o.exitCode, 0);
-  EXPECT_EQ(o.complete, completeLine(8 * size, 8, 8, 0, false, ""));
+  EXPECT_EQ(o.complete(), completeLine(8 * size, 8, 8, 0, false, ""));
 }
 
 }  // namespace

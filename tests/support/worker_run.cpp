@@ -1,5 +1,8 @@
 #include "support/worker_run.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <random>
@@ -65,6 +68,33 @@ std::string patternBytes(size_t size, uint32_t seed) {
   return bytes;
 }
 
+void makeFile(const std::filesystem::path& path, uint64_t size, uint32_t seed) {
+  std::filesystem::create_directories(path.parent_path());
+  writeBytes(path, patternBytes(static_cast<size_t>(size), seed));
+}
+
+std::vector<std::string> entriesUnder(const std::filesystem::path& root) {
+  std::vector<std::string> out;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    out.push_back(utf8(entry.path().lexically_relative(root)) +
+                  (entry.is_directory() ? "/" : ""));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::vector<std::string> stagingFilesUnder(const std::filesystem::path& root) {
+  std::vector<std::string> out;
+  std::error_code error;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    if (utf8(it->path().filename()).find(".qv-native-partial-") != std::string::npos) {
+      out.push_back(utf8(it->path()));
+    }
+  }
+  return out;
+}
+
 std::vector<std::string> eventLines(const std::string& out) {
   std::vector<std::string> lines;
   const std::string_view end = eventLineEnd();
@@ -77,10 +107,95 @@ std::vector<std::string> eventLines(const std::string& out) {
   return lines;
 }
 
+std::string eventField(std::string_view line, const std::string& key) {
+  const std::string marker = "\"" + key + "\":";
+  size_t at = line.find(marker);
+  if (at == std::string::npos) return "<no " + key + ">";
+  at += marker.size();
+  if (at < line.size() && line[at] == '"') {
+    size_t end = at + 1;
+    while (end < line.size() && line[end] != '"') end += line[end] == '\\' ? 2 : 1;
+    return std::string(line.substr(at + 1, end - at - 1));
+  }
+  return std::string(line.substr(at, line.find_first_of(",}", at) - at));
+}
+
+int64_t eventNumber(std::string_view line, const std::string& key) {
+  const std::string digits = eventField(line, key);
+  return digits.empty() || digits[0] == '<' ? -1 : std::stoll(digits);
+}
+
+namespace {
+
+// Events of `type` whose first member after it is `value` (any when empty).
+std::vector<std::string> eventsOf(const std::vector<std::string>& lines, const std::string& type,
+                                  const std::string& member, const std::string& value) {
+  const std::string head = "{\"type\":\"" + type + "\",\"" + member + "\":\"" + value;
+  std::vector<std::string> out;
+  for (const std::string& line : lines) {
+    if (line.rfind(head, 0) == 0 && (value.empty() || line[head.size()] == '"')) {
+      out.push_back(line);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::string> JobOutput::items(const std::string& status) const {
+  return eventsOf(lines, "item", "status", status);
+}
+
+std::vector<std::string> JobOutput::progress(const std::string& phase) const {
+  return eventsOf(lines, "progress", "phase", phase);
+}
+
+const std::string& JobOutput::complete() const {
+  static const std::string none;
+  return lines.empty() ? none : lines.back();
+}
+
+JobOutput parseJob(int exitCode, const std::string& out) { return {exitCode, eventLines(out)}; }
+
 ProcessResult runWorkerOn(const ScratchDir& dir, const std::string& requestBytes) {
   const std::filesystem::path requestPath = dir.path() / "request.bin";
   writeBytes(requestPath, requestBytes);
   return runToEnd(workerPath(), {"--request", utf8(requestPath)});
+}
+
+JobOutput runJob(const ScratchDir& dir, const tools::RequestFields& fields) {
+  const ProcessResult result = runWorkerOn(dir, tools::writeRequest(fields));
+  EXPECT_EQ(result.err, "");
+  JobOutput job = parseJob(result.exitCode, result.out);
+  EXPECT_EQ(job.complete().rfind("{\"type\":\"complete\"", 0), 0u) << result.out;
+  return job;
+}
+
+std::string scanProgressLine(const std::string& message, const std::string& currentFile,
+                             uint64_t bytes, uint64_t files, uint64_t failed) {
+  return "{\"type\":\"progress\",\"phase\":\"scan\",\"message\":\"" + message +
+         "\",\"currentFile\":\"" + currentFile + "\",\"totalBytes\":" + std::to_string(bytes) +
+         ",\"processedBytes\":0,\"totalFiles\":" + std::to_string(files) +
+         ",\"completedFiles\":0,\"skippedFiles\":0,\"failedFiles\":" + std::to_string(failed) +
+         ",\"activeWorkers\":0,\"targetWorkers\":0,\"queueDepth\":0,\"bytesPerSecond\":0,"
+         "\"retryQueue\":0}";
+}
+
+std::string scanCompleteLine(uint64_t bytes, uint64_t files) {
+  return scanProgressLine("Source scan complete.", "", bytes, files);
+}
+
+std::string completeLine(uint64_t totalBytes, uint64_t files, uint64_t completed,
+                         uint64_t failed, bool cancelled, const std::string& errors) {
+  return "{\"type\":\"complete\",\"totalBytes\":" + std::to_string(totalBytes) +
+         ",\"copiedBytes\":0,\"totalFiles\":" + std::to_string(files) +
+         ",\"completedFiles\":" + std::to_string(completed) +
+         ",\"skippedFiles\":0,\"failedFiles\":" + std::to_string(failed) +
+         ",\"cancelled\":" + (cancelled ? "true" : "false") + ",\"errors\":\"" + errors + "\"}";
+}
+
+std::string fatalLine(const std::string& message) {
+  return "{\"type\":\"fatal\",\"message\":\"" + message + "\"}";
 }
 
 }  // namespace qv::test

@@ -1,5 +1,5 @@
-// Helpers for process tests: scratch folders, request files and runs of the
-// built worker.
+// Helpers for process tests: scratch folders, request files, runs of the
+// built worker and the event lines they print.
 #ifndef QV_TESTS_SUPPORT_WORKER_RUN_H_
 #define QV_TESTS_SUPPORT_WORKER_RUN_H_
 
@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "request_writer/request_writer.h"
@@ -28,17 +29,54 @@ class ScratchDir {
 };
 
 std::string utf8(const std::filesystem::path& path);
+inline std::u16string u16(const std::filesystem::path& path) { return path.u16string(); }
 void writeBytes(const std::filesystem::path& path, const std::string& bytes);
 std::string readBytes(const std::filesystem::path& path);
 // `size` pseudo-random bytes; a different `seed` gives different bytes.
 std::string patternBytes(size_t size, uint32_t seed = 1);
+// A file of `size` pattern bytes, its folders created first.
+void makeFile(const std::filesystem::path& path, uint64_t size, uint32_t seed = 1);
+// Every entry under `root` by relative path, sorted, folders with a final /.
+std::vector<std::string> entriesUnder(const std::filesystem::path& root);
+// Staging files anywhere under `root`; safe while a worker writes there.
+std::vector<std::string> stagingFilesUnder(const std::filesystem::path& root);
 
 // The worker's output split into lines, without their line endings.
 std::vector<std::string> eventLines(const std::string& out);
+// The value of `key` in a flat event object: a string's escaped body or a
+// number's digits.
+std::string eventField(std::string_view line, const std::string& key);
+// A number member, or -1 when the event has no `key`.
+int64_t eventNumber(std::string_view line, const std::string& key);
+
+// The events of one job, in output order.
+struct JobOutput {
+  int exitCode = -1;
+  std::vector<std::string> lines;
+
+  // Item events with `status`, progress events of `phase`; all when empty.
+  std::vector<std::string> items(const std::string& status = {}) const;
+  std::vector<std::string> progress(const std::string& phase = {}) const;
+  const std::string& complete() const;  // the last line
+  int64_t total(const std::string& key) const { return eventNumber(complete(), key); }
+};
+JobOutput parseJob(int exitCode, const std::string& out);
 
 // Writes `request` to a file in `dir` and runs the worker on it with
 // standard input closed at once.
 ProcessResult runWorkerOn(const ScratchDir& dir, const std::string& requestBytes);
+// The same for request fields, expecting a quiet standard error and a job
+// that ends with "complete".
+JobOutput runJob(const ScratchDir& dir, const tools::RequestFields& fields);
+
+// Whole event lines as the worker prints them; completeLine is that of a
+// job that copied nothing and skipped nothing.
+std::string scanProgressLine(const std::string& message, const std::string& currentFile,
+                             uint64_t bytes, uint64_t files, uint64_t failed = 0);
+std::string scanCompleteLine(uint64_t bytes, uint64_t files);
+std::string completeLine(uint64_t totalBytes, uint64_t files, uint64_t completed,
+                         uint64_t failed, bool cancelled, const std::string& errors);
+std::string fatalLine(const std::string& message);
 
 extern const char kHelloLine[];
 

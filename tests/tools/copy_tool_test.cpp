@@ -173,14 +173,7 @@ TEST(CopyTool, MissingSourceIsTheWorkersFatalError) {
   EXPECT_NE(tool.err.find("Source path was not found: "), std::string::npos) << tool.err;
 }
 
-bool hasStagingFile(const fs::path& folder) {
-  std::error_code error;
-  for (auto it = fs::recursive_directory_iterator(folder, error);
-       it != fs::recursive_directory_iterator(); it.increment(error)) {
-    if (utf8(it->path().filename()).find(".qv-native-partial-") != std::string::npos) return true;
-  }
-  return false;
-}
+bool hasStagingFile(const fs::path& folder) { return !stagingFilesUnder(folder).empty(); }
 
 TEST(CopyTool, CtrlCCancelsAndAWorkerThatDiesIsReported) {
   if (!canInterruptProcesses()) GTEST_SKIP() << "no Ctrl-C for a piped process here";
