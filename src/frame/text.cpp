@@ -5,6 +5,40 @@
 
 namespace qv {
 
+// The allowed range of the second byte is what excludes overlong forms,
+// surrogates and values above U+10FFFF.
+int decodeUtf8Sequence(const unsigned char* p, const unsigned char* end, uint32_t& cp) {
+  const unsigned lead = *p;
+  int trail;
+  unsigned low = 0x80;
+  unsigned high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    trail = 1;
+    cp = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    trail = 2;
+    cp = lead & 0x0Fu;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    trail = 3;
+    cp = lead & 0x07u;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;  // continuation byte, C0, C1 or F5 to FF
+  }
+  if (end - p <= trail) return 0;
+  for (int k = 1; k <= trail; ++k) {
+    const unsigned b = p[k];
+    if (b < low || b > high) return 0;
+    low = 0x80;
+    high = 0xBF;
+    cp = (cp << 6) | (b & 0x3Fu);
+  }
+  return trail + 1;
+}
+
 bool utf8ToUtf16Strict(std::string_view in, std::u16string& out) {
   // Each input byte yields at most one UTF-16 unit (four bytes yield two), so
   // the input length bounds the output and the loop never grows the string.
@@ -29,47 +63,14 @@ bool utf8ToUtf16Strict(std::string_view in, std::u16string& out) {
     }
     if (p == end) break;
 
-    const unsigned lead = *p;
-    if (lead < 0x80) {
-      *dst++ = static_cast<char16_t>(lead);
-      ++p;
+    if (*p < 0x80) {
+      *dst++ = static_cast<char16_t>(*p++);
       continue;
     }
-
-    // The well-formed sequences: the lead byte fixes how many continuation
-    // bytes follow and narrows the range of the first one, which is what
-    // excludes overlong forms, surrogates and values above U+10FFFF.
-    int trail;
-    uint32_t cp;
-    unsigned low = 0x80;
-    unsigned high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      trail = 1;
-      cp = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      trail = 2;
-      cp = lead & 0x0Fu;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      trail = 3;
-      cp = lead & 0x07u;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      return fail();  // continuation byte, C0, C1 or F5 to FF
-    }
-    if (end - p <= trail) return fail();
-
-    const unsigned first = p[1];
-    if (first < low || first > high) return fail();
-    cp = (cp << 6) | (first & 0x3Fu);
-    for (int i = 2; i <= trail; ++i) {
-      const unsigned next = p[i];
-      if ((next & 0xC0u) != 0x80u) return fail();
-      cp = (cp << 6) | (next & 0x3Fu);
-    }
-    p += trail + 1;
+    uint32_t cp = 0;
+    const int length = decodeUtf8Sequence(p, end, cp);
+    if (length == 0) return fail();
+    p += length;
 
     if (cp >= 0x10000) {
       cp -= 0x10000;

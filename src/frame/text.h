@@ -3,6 +3,7 @@
 #ifndef QV_FRAME_TEXT_H_
 #define QV_FRAME_TEXT_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,12 @@ namespace qv {
 // kept. Returns true with `out` replaced by the decoded text, or false with
 // `out` empty.
 bool utf8ToUtf16Strict(std::string_view in, std::u16string& out);
+
+// The length (2 to 4) of the well-formed UTF-8 sequence that starts with the
+// non-ASCII byte at `p`, with its code point in `cp`; 0 when the bytes there
+// are not one (a stray continuation byte, a truncated, overlong or surrogate
+// form, or a value above U+10FFFF).
+int decodeUtf8Sequence(const unsigned char* p, const unsigned char* end, uint32_t& cp);
 
 }  // namespace qv
 

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "frame/text.h"
+
 namespace qv::posix {
 
 SysError toNativePath(std::u16string_view path, std::string& out) {
@@ -50,47 +52,6 @@ SysError toNativePath(std::u16string_view path, std::string& out) {
   return 0;
 }
 
-namespace {
-
-// Length of the well-formed UTF-8 sequence at `p` (2 to 4) and its code
-// point, or 0 when the bytes there are not one. The allowed range of the
-// second byte is what excludes overlong forms, surrogates and values above
-// U+10FFFF.
-int decodeSequence(const unsigned char* p, const unsigned char* end,
-                   uint32_t& cp) {
-  const unsigned lead = *p;
-  int trail;
-  unsigned low = 0x80;
-  unsigned high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    trail = 1;
-    cp = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    trail = 2;
-    cp = lead & 0x0Fu;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    trail = 3;
-    cp = lead & 0x07u;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (end - p <= trail) return 0;
-  for (int k = 1; k <= trail; ++k) {
-    const unsigned b = p[k];
-    if (b < low || b > high) return 0;
-    low = 0x80;
-    high = 0xBF;
-    cp = (cp << 6) | (b & 0x3Fu);
-  }
-  return trail + 1;
-}
-
-}  // namespace
-
 std::u16string fromNativeName(std::string_view bytes) {
   std::u16string out;
   out.reserve(bytes.size());
@@ -102,7 +63,7 @@ std::u16string fromNativeName(std::string_view bytes) {
       continue;
     }
     uint32_t cp = 0;
-    const int length = decodeSequence(p, end, cp);
+    const int length = decodeUtf8Sequence(p, end, cp);
     if (length == 0) {
       out.push_back(static_cast<char16_t>(0xDC00 + *p++));
       continue;
