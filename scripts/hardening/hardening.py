@@ -68,8 +68,9 @@ def make_tree(root, small, large=0, large_mib=0, seed=1, per_folder=500,
                 f.write(mark + noise[len(mark):])
 
 
-def walk_files(root):
-    """Yields (relative path, stat) for every non-folder below root."""
+def walk_tree(root):
+    """Yields (relative path, stat) for every entry below root, a folder
+    before what it holds; links are not followed."""
     stack = [""]
     while stack:
         rel = stack.pop()
@@ -79,8 +80,14 @@ def walk_files(root):
                 st = entry.stat(follow_symlinks=False)
                 if stat.S_ISDIR(st.st_mode):
                     stack.append(child)
-                else:
-                    yield child, st
+                yield child, st
+
+
+def walk_files(root):
+    """Yields (relative path, stat) for every non-folder below root."""
+    for child, st in walk_tree(root):
+        if not stat.S_ISDIR(st.st_mode):
+            yield child, st
 
 
 # ---- requests ----
@@ -123,19 +130,12 @@ def planned_lists(source_root, dest_root):
     dest_root/<its name>, as a host that planned the job itself would send."""
     top = os.path.join(dest_root, os.path.basename(source_root.rstrip("/")))
     files, folders = [], [(source_root, top)]
-    stack = [""]
-    while stack:
-        rel = stack.pop()
-        with os.scandir(os.path.join(source_root, rel)) as entries:
-            for entry in entries:
-                child = os.path.join(rel, entry.name) if rel else entry.name
-                st = entry.stat(follow_symlinks=False)
-                if stat.S_ISDIR(st.st_mode):
-                    stack.append(child)
-                    folders.append((os.path.join(source_root, child), os.path.join(top, child)))
-                elif stat.S_ISREG(st.st_mode):
-                    files.append((os.path.join(source_root, child), os.path.join(top, child),
-                                  st.st_size, st.st_mtime_ns // 100 + EPOCH_1601))
+    for child, st in walk_tree(source_root):
+        if stat.S_ISDIR(st.st_mode):
+            folders.append((os.path.join(source_root, child), os.path.join(top, child)))
+        elif stat.S_ISREG(st.st_mode):
+            files.append((os.path.join(source_root, child), os.path.join(top, child),
+                          st.st_size, st.st_mtime_ns // 100 + EPOCH_1601))
     return files, folders
 
 
