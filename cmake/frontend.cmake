@@ -10,13 +10,19 @@ set(QV_NLOHMANN_JSON_DIR /usr/include/nlohmann CACHE PATH "nlohmann-json header 
 set(QV_FRONTEND_THIRD_PARTY ${CMAKE_BINARY_DIR}/frontend_third_party)
 file(COPY ${QV_CLI11_DIR} ${QV_NLOHMANN_JSON_DIR} DESTINATION ${QV_FRONTEND_THIRD_PARTY})
 
+# Child processes for the front end and the tests: the C++ library and the
+# system's own headers only.
+add_library(qv_child_process STATIC
+            ${CMAKE_SOURCE_DIR}/tools/child_process/child_process_${QV_PLATFORM_DIR}.cpp)
+target_include_directories(qv_child_process PUBLIC ${CMAKE_SOURCE_DIR}/tools)
+
 file(GLOB QV_FRONTEND_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/frontend/*.cpp)
 list(FILTER QV_FRONTEND_SOURCES EXCLUDE REGEX "_main\\.cpp$")
 list(FILTER QV_FRONTEND_SOURCES EXCLUDE REGEX "_${QV_OTHER_PLATFORM_DIR}\\.cpp$")
 add_library(qv_frontend STATIC ${QV_FRONTEND_SOURCES})
 target_include_directories(qv_frontend PUBLIC ${CMAKE_SOURCE_DIR}/tools)
 target_include_directories(qv_frontend SYSTEM PUBLIC ${QV_FRONTEND_THIRD_PARTY})
-target_link_libraries(qv_frontend PUBLIC qv_request_writer Threads::Threads)
+target_link_libraries(qv_frontend PUBLIC qv_child_process qv_request_writer Threads::Threads)
 if(WIN32)
   target_link_libraries(qv_frontend PUBLIC shell32)
 endif()

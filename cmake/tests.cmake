@@ -30,7 +30,7 @@ list(FILTER QV_TEST_SUPPORT_SOURCES EXCLUDE REGEX "_${QV_OTHER_PLATFORM_DIR}\\.c
 
 add_library(qv_test_support STATIC ${QV_TEST_SUPPORT_SOURCES})
 target_include_directories(qv_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(qv_test_support PUBLIC gtest qv_request_writer qv_engine)
+target_link_libraries(qv_test_support PUBLIC gtest qv_request_writer qv_engine qv_child_process)
 
 add_executable(qv_unit_tests ${QV_UNIT_TEST_SOURCES})
 target_link_libraries(qv_unit_tests PRIVATE qv_engine qv_test_support gtest_main)

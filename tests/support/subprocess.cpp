@@ -1,18 +1,34 @@
 #include "support/subprocess.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 
 namespace qv::test {
+namespace {
+
+// CTest hands Unix paths to the test binary under Wine, which shows the Unix
+// root as drive Z:.
+std::filesystem::path programPath(std::string program) {
+#ifdef _WIN32
+  if (!program.empty() && program[0] == '/') {
+    std::replace(program.begin(), program.end(), '/', '\\');
+    program = "Z:" + program;
+  }
+#endif
+  return std::filesystem::path(std::u8string(program.begin(), program.end()));
+}
+
+}  // namespace
 
 Subprocess::Subprocess(const std::string& program, const std::vector<std::string>& args)
-    : child_(startChild(program, args)) {
+    : child_(programPath(program), args, {.pipeError = true}) {
   outReader_ = std::thread([this] { pump(1); });
   errReader_ = std::thread([this] { pump(2); });
 }
 
 Subprocess::~Subprocess() {
-  if (wait(std::chrono::seconds(30)) < 0) child_->kill();
+  if (wait(std::chrono::seconds(30)) < 0) child_.kill();
   if (outReader_.joinable()) outReader_.join();
   if (errReader_.joinable()) errReader_.join();
 }
@@ -20,7 +36,8 @@ Subprocess::~Subprocess() {
 void Subprocess::pump(int stream) {
   char buffer[65536];
   for (;;) {
-    size_t n = child_->read(stream, buffer, sizeof buffer);
+    const size_t n = stream == 1 ? child_.readOutput(buffer, sizeof buffer)
+                                 : child_.readError(buffer, sizeof buffer);
     std::lock_guard<std::mutex> lock(mutex_);
     if (n == 0) {
       --openStreams_;
@@ -40,14 +57,14 @@ bool Subprocess::waitForOutput(const std::function<bool(const std::string&)>& re
 }
 
 int Subprocess::wait(std::chrono::milliseconds timeout) {
-  int code = child_->waitForExit(timeout);
-  if (code < 0) {
-    child_->kill();
-    child_->waitForExit(std::chrono::seconds(10));
+  const std::optional<int> code = child_.wait(timeout);
+  if (!code) {
+    child_.kill();
+    child_.wait(std::chrono::seconds(10));
   }
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait_for(lock, std::chrono::seconds(10), [&] { return openStreams_ == 0; });
-  return code;
+  return code.value_or(-1);
 }
 
 std::string Subprocess::out() const {
@@ -78,6 +95,14 @@ std::string workerPath() {
     throw std::runtime_error("QV_WORKER is not set: run the process tests through ctest");
   }
   return path;
+}
+
+std::string_view eventLineEnd() {
+#ifdef _WIN32
+  return "\r\n";
+#else
+  return "\n";
+#endif
 }
 
 }  // namespace qv::test

@@ -7,41 +7,23 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "child_process/child_process.h"
+
 namespace qv::test {
-
-// The system-specific half: one child process and its pipe ends.
-class ChildProcess {
- public:
-  virtual ~ChildProcess() = default;
-  // Reads what is available, blocking; 0 at end of stream. `stream` is 1 for
-  // standard output, 2 for standard error.
-  virtual size_t read(int stream, char* buffer, size_t size) = 0;
-  virtual bool writeInput(std::string_view data) = 0;
-  virtual void closeInput() = 0;
-  // Exit code, or -1 when the timeout passed first.
-  virtual int waitForExit(std::chrono::milliseconds timeout) = 0;
-  virtual void kill() = 0;
-  virtual int pid() const = 0;
-};
-
-// Starts `program` (UTF-8) with `args`; throws std::runtime_error on failure.
-std::unique_ptr<ChildProcess> startChild(const std::string& program,
-                                         const std::vector<std::string>& args);
 
 class Subprocess {
  public:
   Subprocess(const std::string& program, const std::vector<std::string>& args);
   ~Subprocess();
 
-  void write(std::string_view data) { child_->writeInput(data); }
-  void closeInput() { child_->closeInput(); }
+  void write(std::string_view data) { child_.writeInput(data); }
+  void closeInput() { child_.closeInput(); }
   // Waits until `ready(stdout so far)` holds; false when the output ended or
   // the timeout passed first.
   bool waitForOutput(const std::function<bool(const std::string&)>& ready,
@@ -49,8 +31,8 @@ class Subprocess {
   // Waits for the exit and for both streams to end; kills the child and
   // returns -1 on timeout.
   int wait(std::chrono::milliseconds timeout = std::chrono::minutes(5));
-  void kill() { child_->kill(); }
-  int pid() const { return child_->pid(); }
+  void kill() { child_.kill(); }
+  int pid() const { return child_.pid(); }
 
   std::string out() const;
   std::string err() const;
@@ -58,7 +40,7 @@ class Subprocess {
  private:
   void pump(int stream);
 
-  std::unique_ptr<ChildProcess> child_;
+  tools::ChildProcess child_;
   mutable std::mutex mutex_;  // guards out_, err_, openStreams_
   std::condition_variable changed_;
   std::string out_;

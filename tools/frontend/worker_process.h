@@ -1,7 +1,5 @@
 // The worker as a child process: the request path on its command line, its
 // standard input and output on pipes, its standard error shared with ours.
-// One implementation per system: worker_process_posix.cpp and
-// worker_process_win32.cpp.
 #ifndef QV_TOOLS_FRONTEND_WORKER_PROCESS_H_
 #define QV_TOOLS_FRONTEND_WORKER_PROCESS_H_
 
@@ -11,28 +9,28 @@
 #include <string_view>
 #include <vector>
 
+#include "child_process/child_process.h"
+
 namespace qv::tools {
 
 class WorkerProcess {
  public:
-  virtual ~WorkerProcess() = default;
+  WorkerProcess(const std::filesystem::path& program, const std::vector<std::string>& args);
+
   // Writes `line` and a line feed to the worker's standard input; false when
   // the worker no longer reads it.
-  virtual bool sendLine(std::string_view line) = 0;
+  bool sendLine(std::string_view line);
   // Ends the worker at once, without the chance to clean up.
-  virtual void kill() = 0;
+  void kill() { child_.kill(); }
   // Waits for the exit; the exit code, or 128 + the signal that ended it.
-  virtual int wait() = 0;
+  int wait() { return child_.wait().value_or(1); }
 
   // The next line of its standard output, without its line ending (a
   // carriage return before the line feed is dropped too); false at the end.
   bool readLine(std::string& line);
 
- protected:
-  // Reads what is available, blocking; 0 at the end of the stream.
-  virtual size_t readOutput(char* buffer, size_t size) = 0;
-
  private:
+  ChildProcess child_;
   std::string pending_;
   bool ended_ = false;
 };
