@@ -11,9 +11,10 @@
 namespace qv::posix {
 namespace {
 
-// A thread rarely works in more than two folders at once (a source's and a
-// destination's); four leaves room for a scan that steps into a subfolder.
-constexpr int kSlots = 4;
+// A copy thread works in two folders at once, a source's and a
+// destination's. Two also bounds the descriptors held: a job may run 128
+// threads (plus readers) under the usual limit of 1024 open files.
+constexpr int kSlots = 2;
 
 struct Slot {
   std::string folder;
@@ -36,7 +37,7 @@ struct FolderCache {
   }
 
   // The open handle of `folder`, or -1 when it cannot be opened. Evicts the
-  // least recently used slot, never one of the last two used.
+  // least recently used slot, so the handles of the last two calls stay.
   int handleOf(std::string_view folder) {
     Slot* victim = &slots[0];
     for (Slot& slot : slots) {
