@@ -6,6 +6,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
@@ -19,6 +20,14 @@
 
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
+#endif
+
+// fchmodat2 is 452 on every architecture (system calls added since Linux 5.1
+// share one number); older C libraries do not name it.
+#ifdef SYS_fchmodat2
+constexpr long kSysFchmodat2 = SYS_fchmodat2;
+#else
+constexpr long kSysFchmodat2 = 452;
 #endif
 
 namespace qv::posix {
@@ -136,6 +145,28 @@ SysError renameWithoutReplace(AtPath from, AtPath to) {
   return 0;
 }
 
+// Set once fchmodat2 turned out to be missing (kernels before 6.6).
+std::atomic<bool> fchmodat2Missing{false};
+
+// Changes the mode of the path itself: a link there (planted between a
+// staging file's exclusive creation and this call, say) is refused with
+// EOPNOTSUPP rather than followed, as Windows changes a link's own
+// attributes. Kernels without fchmodat2 follow the link. A sandbox that
+// refuses unknown calls with EPERM gets the plain call, which gives a real
+// permission failure its own answer.
+SysError changeModeWithoutFollowing(AtPath path, mode_t mode) {
+  if (!fchmodat2Missing.load(std::memory_order_relaxed)) {
+    if (syscall(kSysFchmodat2, path.folder, path.name, mode, AT_SYMLINK_NOFOLLOW) == 0) return 0;
+    const int err = errno;
+    if (err == ENOSYS) {
+      fchmodat2Missing.store(true, std::memory_order_relaxed);
+    } else if (err != EPERM) {
+      return static_cast<SysError>(err);
+    }
+  }
+  return fchmodat(path.folder, path.name, mode, 0) == 0 ? 0 : lastError();
+}
+
 }  // namespace
 
 SysError PosixPlatform::readWholeFile(const std::u16string& path,
@@ -197,17 +228,14 @@ SysError PosixPlatform::setAttributes(const std::u16string& path,
                                       uint32_t attributes) {
   std::string native;
   if (SysError err = toNativePath(path, native)) return err;
-  const AtPath target = at(native);
-  return fchmodat(target.folder, target.name, static_cast<mode_t>(attributes & 07777), 0) == 0
-             ? 0
-             : lastError();
+  return changeModeWithoutFollowing(at(native), static_cast<mode_t>(attributes & 07777));
 }
 
 // Owner read and write: removing a file needs no permission on the file
 // itself, so this only matters where a caller clears a file before removing
-// it. Should that path be a link planted by someone else, the change (which
-// follows links) can then only narrow access to the link's target, never
-// widen it.
+// it. Should that path be a link planted by someone else on a kernel that
+// follows it (see changeModeWithoutFollowing), the change can then only
+// narrow access to the link's target, never widen it.
 uint32_t PosixPlatform::normalAttributes() const { return 0600; }
 
 uint32_t PosixPlatform::attributesToPreserve(const FileInfo& source) const {

@@ -165,6 +165,16 @@ TEST_F(PosixPlatformTest, StagingFileTakesTheUmask) {
   EXPECT_EQ(statOf("stage").st_mode & 07777, 0640u);
 }
 
+// A link planted where a staging file was is refused, its target untouched.
+TEST_F(PosixPlatformTest, AttributesAreNeverSetThroughALink) {
+  writeFile("victim", "keep", 0644);
+  ASSERT_EQ(symlink(at("victim").c_str(), at("staging").c_str()), 0);
+  EXPECT_NE(platform_.setAttributes(path("staging"), 0777), 0u);
+  EXPECT_EQ(statOf("victim").st_mode & 07777, 0644u);
+  EXPECT_EQ(platform_.setAttributes(path("victim"), 0600), 0u);
+  EXPECT_EQ(statOf("victim").st_mode & 07777, 0600u);
+}
+
 TEST_F(PosixPlatformTest, ReplacingCopyReplacesALinkNotItsTarget) {
   writeFile("source", "new");
   writeFile("victim", "keep");
