@@ -42,6 +42,15 @@ TEST(StatusLine, FitsEveryWidthAndKeepsTheFileNameEnd) {
   EXPECT_EQ(displayColumns(cut), 30u);
   EXPECT_EQ(cut.substr(cut.size() - 4), "\xC3\xA9\xC3\xA9");
   EXPECT_EQ(cut.rfind("/d/yyyyyy...", 0), 0u) << cut;
+  // Wide characters take two columns each; one that would straddle the cut
+  // gives its column to a dot.
+  std::string wide = "/d/";
+  for (int i = 0; i < 30; ++i) wide += "\xE6\x96\x87";  // U+6587, two columns
+  EXPECT_EQ(displayColumns(wide), 63u);
+  const std::string wideCut = elideMiddle(wide, 31);  // 9 + 3 + 19 columns
+  EXPECT_EQ(displayColumns(wideCut), 31u);
+  EXPECT_EQ(wideCut, wide.substr(0, 3 + 3 * 3) + "...." + wide.substr(wide.size() - 3 * 9))
+      << wideCut;
 }
 
 TEST(StatusLine, NumbersReadAsAPersonExpects) {

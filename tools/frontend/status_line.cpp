@@ -1,7 +1,10 @@
 #include "frontend/status_line.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 namespace qv::tools {
 namespace {
@@ -43,14 +46,44 @@ std::string bytesOfTotal(uint64_t done, uint64_t total) {
 
 bool isContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
-// Byte offset where the column `column` starts.
-size_t offsetOfColumn(std::string_view text, size_t column) {
-  size_t i = 0;
-  for (size_t seen = 0; i < text.size(); ++i) {
-    if (isContinuation(text[i])) continue;
-    if (seen++ == column) break;
+// One character of UTF-8 text: its bytes and the columns a terminal gives it.
+struct Glyph {
+  size_t bytes;
+  size_t columns;
+};
+
+// Two columns for the East Asian wide and fullwidth blocks and the emoji
+// that terminals draw wide, one otherwise (combining marks are rare in file
+// names and count as one).
+size_t columnsOf(uint32_t cp) {
+  static constexpr std::pair<uint32_t, uint32_t> kWide[] = {
+      {0x1100, 0x115F},   {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},
+      {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},
+      {0xFE30, 0xFE4F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x1F300, 0x1F64F},
+      {0x1F900, 0x1F9FF}, {0x20000, 0x3FFFD}};
+  for (const auto& [first, last] : kWide) {
+    if (cp >= first && cp <= last) return 2;
   }
-  return i;
+  return 1;
+}
+
+std::vector<Glyph> glyphsOf(std::string_view text) {
+  std::vector<Glyph> glyphs;
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    uint32_t cp = lead;
+    size_t n = 1;
+    if (lead >= 0xC0) {
+      const size_t trail = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+      cp = lead & (0x3Fu >> trail);
+      for (; n <= trail && i + n < text.size() && isContinuation(text[i + n]); ++n) {
+        cp = (cp << 6) | (static_cast<unsigned char>(text[i + n]) & 0x3Fu);
+      }
+    }
+    glyphs.push_back({n, columnsOf(cp)});
+    i += n;
+  }
+  return glyphs;
 }
 
 }  // namespace
@@ -88,8 +121,9 @@ std::string humanDuration(double seconds) {
 }
 
 size_t displayColumns(std::string_view text) {
-  return static_cast<size_t>(std::count_if(text.begin(), text.end(),
-                                           [](char c) { return !isContinuation(c); }));
+  size_t columns = 0;
+  for (const Glyph& g : glyphsOf(text)) columns += g.columns;
+  return columns;
 }
 
 std::string elideMiddle(std::string_view text, size_t columns) {
@@ -97,11 +131,24 @@ std::string elideMiddle(std::string_view text, size_t columns) {
   if (have <= columns) return std::string(text);
   if (columns <= 3) return std::string(columns, '.');
   // Most of the room goes to the end, where the file name is; a short
-  // budget keeps only the end.
+  // budget keeps only the end. A wide character that would straddle the
+  // cut is left out and its column filled with one more dot.
   const size_t head = columns >= 24 ? (columns - 3) / 3 : 0;
   const size_t tail = columns - 3 - head;
-  return std::string(text.substr(0, offsetOfColumn(text, head))) + "..." +
-         std::string(text.substr(offsetOfColumn(text, have - tail)));
+  const std::vector<Glyph> glyphs = glyphsOf(text);
+  size_t headBytes = 0, headColumns = 0;
+  for (size_t i = 0; i < glyphs.size() && headColumns + glyphs[i].columns <= head; ++i) {
+    headBytes += glyphs[i].bytes;
+    headColumns += glyphs[i].columns;
+  }
+  size_t tailBytes = 0, tailColumns = 0;
+  for (size_t i = glyphs.size(); i > 0 && tailColumns + glyphs[i - 1].columns <= tail; --i) {
+    tailBytes += glyphs[i - 1].bytes;
+    tailColumns += glyphs[i - 1].columns;
+  }
+  return std::string(text.substr(0, headBytes)) +
+         std::string(columns - headColumns - tailColumns, '.') +
+         std::string(text.substr(text.size() - tailBytes));
 }
 
 std::string formatStatusLine(const ProgressState& s, double bytesPerSecond, size_t width) {

@@ -40,7 +40,8 @@ std::string humanBytes(uint64_t bytes);
 // "0:07", "12:34", "1:02:03".
 std::string humanDuration(double seconds);
 
-// Columns `text` takes on a terminal, counting each UTF-8 character as one.
+// Columns `text` takes on a terminal: two for each East Asian wide
+// character, one for any other UTF-8 character.
 size_t displayColumns(std::string_view text);
 // `text` cut to at most `columns` columns by replacing part of it with
 // "...", keeping mostly its end, where the file name is.
