@@ -180,10 +180,10 @@ void runCopyPhase(JobContext& job) {
   }
   if (job.control.cancelled()) return;
 
-  createDestinationDirectories(job);
+  const JobFolders folders = createDestinationDirectories(job);
 
   const uint32_t processors = job.platform.logicalProcessorCount();
-  DestinationPlanner planner(job);
+  DestinationPlanner planner(job, &folders);
   CopyContext copy{job, planner};
   if (!runCopyStage(copy, processors)) return;
   if (job.control.cancelled()) return;

@@ -22,8 +22,10 @@ const std::u16string kNoSource;
 // chain walk would only meet existing folders before the last name, so its
 // answer is this single creation's: success, or the last name's own error.
 // Saves a creation attempt per ancestor for every folder of a deep tree.
-SysError createUnderKnownParent(Platform& platform, const std::u16string& path) {
+SysError createUnderKnownParent(Platform& platform, const std::u16string& path,
+                                bool& created) {
   const SysError err = platform.createDirectory(path);
+  created = err == 0;
   if (err == 0 || !platform.isAlreadyExists(err)) return err;
   FileInfo info;
   if (platform.queryPath(path, LinkMode::Follow, info) == 0 && info.isDirectory) {
@@ -34,7 +36,7 @@ SysError createUnderKnownParent(Platform& platform, const std::u16string& path) 
 
 }  // namespace
 
-void createDestinationDirectories(JobContext& job) {
+JobFolders createDestinationDirectories(JobContext& job) {
   const PathStyle style = job.platform.pathStyle();
   const WorkerRequest& request = job.request;
 
@@ -63,19 +65,23 @@ void createDestinationDirectories(JobContext& job) {
                      return a.destinationPath.size() < b.destinationPath.size();
                    });
 
+  JobFolders folders;
   std::unordered_set<std::u16string> madeOrFound;
   for (const FolderToCreate& folder : work) {
-    if (job.control.cancelled()) return;
+    if (job.control.cancelled()) return folders;
     const std::u16string& path = folder.destinationPath;
+    folders.planned.insert(destinationKey(style, path));
     SysError err = 0;
+    bool created = false;
     const bool plain = isAbsolute(style, path) && lexicallyNormal(style, path) == path &&
                        !fileName(style, path).empty();
     if (plain && madeOrFound.count(parentPath(style, path)) != 0) {
-      err = createUnderKnownParent(job.platform, path);
+      err = createUnderKnownParent(job.platform, path, created);
     } else {
-      err = ensureDirectoryChain(job.platform, path);
+      err = ensureDirectoryChain(job.platform, path, &created);
     }
     if (err == 0) {
+      if (created) folders.created.insert(destinationKey(style, path));
       madeOrFound.insert(path);
       continue;
     }
@@ -84,6 +90,7 @@ void createDestinationDirectories(JobContext& job) {
                              "Unable to create destination directory: " +
                                  job.errorText(err));
   }
+  return folders;
 }
 
 void applyDirectoryMetadata(JobContext& job) {

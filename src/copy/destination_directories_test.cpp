@@ -30,16 +30,23 @@ TEST(DestinationDirectories, CreatesFoldersAndFileParentsEachOnce) {
   planFileTo(h, "dst/a/b/./c/f2");     // the same parent spelled differently
   planFileTo(h, "dst/a/x/../b/c/f3");  // and again
   planFileTo(h, "dst/a/B/f4");         // differs in case only: its own folder
-  createDestinationDirectories(h.job);
+  const JobFolders first = createDestinationDirectories(h.job);
   for (const char* folder : {"dst/empty", "dst/a/b/c", "dst/a/B"}) {
     EXPECT_TRUE(std::filesystem::is_directory(h.at(folder))) << folder;
   }
   EXPECT_FALSE(std::filesystem::exists(h.at("dst/a/x")));
   EXPECT_EQ(h.counters.failedFiles.load(), 0u);
   EXPECT_EQ(h.errors.escapedForEvent(), "");
-  // Running again over existing folders changes nothing.
-  createDestinationDirectories(h.job);
+  const PathStyle style = h.platform.pathStyle();
+  const std::u16string abc = destinationKey(style, u16(h.at("dst/a/b/c")));
+  EXPECT_EQ(first.created.count(abc), 1u);
+  EXPECT_EQ(first.planned.count(abc), 1u);
+  // Running again over existing folders changes nothing, and folders found
+  // are planned but not counted as this job's own.
+  const JobFolders second = createDestinationDirectories(h.job);
   EXPECT_EQ(h.counters.failedFiles.load(), 0u);
+  EXPECT_TRUE(second.created.empty());
+  EXPECT_EQ(second.planned.size(), first.planned.size());
 }
 
 TEST(DestinationDirectories, AFolderThatCannotBeCreatedCountsOnce) {

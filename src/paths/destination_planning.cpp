@@ -30,6 +30,35 @@ bool isPresent(Platform& platform, const std::u16string& path, FileInfo& info) {
   return platform.queryPath(path, LinkMode::NoFollow, info) == 0;
 }
 
+constexpr std::u16string_view kStagingMarker = u".qv-native-partial-";
+
+bool isDeviceName(std::u16string_view stem) {
+  if (stem.size() < 3 || stem.size() > 7) return false;
+  std::u16string upper(stem);
+  for (char16_t& c : upper) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  }
+  for (const std::u16string_view device : {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"}) {
+    if (upper == device) return true;
+  }
+  return upper.size() == 4 && (upper.starts_with(u"COM") || upper.starts_with(u"LPT")) &&
+         upper[3] >= u'0' && upper[3] <= u'9';
+}
+
+// Whether a file name on disk can only be met under this very name (given
+// its key's folding). Windows also finds a file under its short name, with
+// trailing dots or spaces dropped, by a letter case outside ASCII, or as a
+// device; every such name is probed.
+bool standsOnlyForItself(PathStyle style, std::u16string_view name) {
+  if (name.empty() || name.find(kStagingMarker) != std::u16string_view::npos) return false;
+  if (style != PathStyle::Windows) return true;
+  for (const char16_t c : name) {
+    if (c < 0x20 || c > 0x7E || c == u'~' || c == u':') return false;
+  }
+  if (name.back() == u'.' || name.back() == u' ') return false;
+  return !isDeviceName(name.substr(0, name.find(u'.')));
+}
+
 DestinationDecision copyTo(std::u16string path) {
   return {DestinationAction::kCopy, std::move(path), {}};
 }
@@ -55,14 +84,27 @@ std::string ReservedDestinations::pack(const std::u16string& key) {
   return packed;
 }
 
-DestinationPlanner::DestinationPlanner(JobContext& job)
-    : job_(job), processId_(job.platform.processId()) {}
+DestinationPlanner::DestinationPlanner(JobContext& job, const JobFolders* folders)
+    : job_(job), folders_(folders), processId_(job.platform.processId()) {}
+
+bool DestinationPlanner::mayBeOnDisk(std::u16string_view key) const {
+  if (folders_ == nullptr) return true;
+  const PathStyle style = job_.platform.pathStyle();
+  size_t slash = key.size();
+  while (slash > 0 && !isSeparator(style, key[slash - 1])) --slash;
+  if (slash < 2) return true;  // a root's own entry
+  const std::u16string_view folder = key.substr(0, slash - 1);
+  if (folders_->created.find(folder) == folders_->created.end()) return true;
+  if (folders_->planned.find(key) != folders_->planned.end()) return true;
+  return !standsOnlyForItself(style, key.substr(slash));
+}
 
 DestinationDecision DestinationPlanner::decideDestination(const std::u16string& destination,
                                                           ConflictPolicy policy) {
   Platform& platform = job_.platform;
   const PathStyle style = platform.pathStyle();
-  std::string key = ReservedDestinations::pack(destinationKey(style, destination));
+  const std::u16string unpackedKey = destinationKey(style, destination);
+  std::string key = ReservedDestinations::pack(unpackedKey);
 
   // The first probe runs before the planning lock is taken, so that threads
   // do not queue behind each other's system calls. The answer is the same
@@ -71,7 +113,7 @@ DestinationDecision DestinationPlanner::decideDestination(const std::u16string& 
   // before the probe's answer counts (every policy treats "reserved" first or
   // alike). The rename candidates below are still probed under the lock.
   FileInfo info;
-  const bool present = isPresent(platform, destination, info);
+  const bool present = mayBeOnDisk(unpackedKey) && isPresent(platform, destination, info);
   auto lock = reserved_.lock();
   const bool reserved = reserved_.contains(key);
   if (!present && !reserved) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 
@@ -43,6 +44,29 @@ class ReservedDestinations {
   std::unordered_set<std::string> keys_;
 };
 
+// A set of destination keys (destinationKey()) that answers for a view too.
+struct KeyHash {
+  using is_transparent = void;
+  size_t operator()(std::u16string_view key) const {
+    return std::hash<std::u16string_view>{}(key);
+  }
+};
+using KeySet = std::unordered_set<std::u16string, KeyHash, std::equal_to<>>;
+
+// What the folder stage of a copy job leaves for the conflict decision. A
+// folder this job created held nothing when it was made, and while the job
+// runs it holds only the job's own entries: reserved destinations, their
+// staging files and the planned folders below it. A file planned into such a
+// folder needs no presence probe unless its name could stand for one of
+// those folders or staging files, or for another name on disk (Windows'
+// short names, trailing dots, device names). Another program writing into a
+// folder the job just created is met by the commit, which never replaces
+// what it did not reserve unless the policy says overwrite.
+struct JobFolders {
+  KeySet created;  // made by this job's own createDirectory call
+  KeySet planned;  // every folder the job created or found
+};
+
 enum class DestinationAction {
   kCopy,  // copy to `path`
   kSkip,  // leave the file alone; nothing was reserved
@@ -67,7 +91,8 @@ extern const char kNoRenamedDestination[];
 // first's reservation.
 class DestinationPlanner {
  public:
-  explicit DestinationPlanner(JobContext& job);
+  // `folders`, when given, must outlive the planner.
+  explicit DestinationPlanner(JobContext& job, const JobFolders* folders = nullptr);
 
   DestinationPlanner(const DestinationPlanner&) = delete;
   DestinationPlanner& operator=(const DestinationPlanner&) = delete;
@@ -99,7 +124,12 @@ class DestinationPlanner {
   std::u16string stagingPathFor(const PlannedFile& item, uint32_t itemIndex) const;
 
  private:
+  // False only when nothing but this job's reservations can be at the
+  // destination with key `key` (see JobFolders).
+  bool mayBeOnDisk(std::u16string_view key) const;
+
   JobContext& job_;
+  const JobFolders* folders_;
   const uint32_t processId_;
   ReservedDestinations reserved_;
 };

@@ -178,6 +178,47 @@ TEST_F(DestinationPlanning, SpellingsOfOneDestinationMeet) {
   }
 }
 
+// A folder the job created holds only what the job put there, so a plain
+// name in it is decided without a probe; everything else is still probed.
+TEST_F(DestinationPlanning, ProbesSkippedOnlyForPlainNamesInFoldersTheJobCreated) {
+  JobFolders folders;
+  folders.created.insert(u"c:\\new");
+  folders.created.insert(u"/new");
+  folders.planned = folders.created;
+  folders.planned.insert(u"c:\\new\\sub");
+  folders.planned.insert(u"/new/sub");
+  folders.planned.insert(u"/old");
+  struct Case {
+    PathStyle style;
+    const char16_t* destination;
+    bool probed;
+  } cases[] = {
+      {PathStyle::Posix, u"/new/a.txt", false},
+      {PathStyle::Posix, u"/new/\u00e4 ~1.txt", false},
+      {PathStyle::Posix, u"/old/a.txt", true},                // found, not created
+      {PathStyle::Posix, u"/new/sub", true},                  // a planned folder's name
+      {PathStyle::Posix, u"/new/a.qv-native-partial-1-2", true},
+      {PathStyle::Windows, u"C:\\New\\a.txt", false},
+      {PathStyle::Windows, u"C:\\new\\SUB", true},
+      {PathStyle::Windows, u"C:\\new\\\u00c4.txt", true},  // folds outside ASCII
+      {PathStyle::Windows, u"C:\\new\\LONGNA~1.TXT", true},  // a short name
+      {PathStyle::Windows, u"C:\\new\\a.txt.", true},
+      {PathStyle::Windows, u"C:\\new\\nul.txt", true},
+      {PathStyle::Windows, u"C:\\new\\com7", true},
+      {PathStyle::Windows, u"C:\\new\\com.txt", false},
+  };
+  platform.present = [](const std::u16string&) { return false; };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(toUtf8(c.destination));
+    platform.style = c.style;
+    DestinationPlanner withFolders(job, &folders);
+    platform.probes = 0;
+    EXPECT_EQ(withFolders.decideDestination(c.destination, ConflictPolicy::kRename).action,
+              DestinationAction::kCopy);
+    EXPECT_EQ(platform.probes, c.probed ? 1u : 0u);
+  }
+}
+
 TEST_F(DestinationPlanning, RenameCounterStopsBelowOneMillion) {
   platform.present = [](const std::u16string&) { return true; };
   newJob(2);
