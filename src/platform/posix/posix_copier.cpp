@@ -13,6 +13,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <memory>
 
@@ -37,17 +38,27 @@ bool report(const ProgressFunction* progress, uint64_t total) {
   return progress == nullptr || (*progress)(total) == CopyProgress::Continue;
 }
 
+// The device of the last source whose file system said it cannot share
+// blocks at all; later sources there skip the attempt. A file system answers
+// that the same way for every pair of its files, so nothing is lost.
+std::atomic<dev_t> deviceWithoutReflink{0};
+
 // Clones the whole source into the empty target. `cloned` says whether it
 // did; a failure that only means "no reflink here" is no error.
-SysError tryClone(int source, int target, bool& cloned) {
+SysError tryClone(int source, dev_t sourceDevice, int target, bool& cloned) {
   cloned = false;
 #ifdef FICLONE
+  if (sourceDevice != 0 && deviceWithoutReflink.load(std::memory_order_relaxed) == sourceDevice) {
+    return 0;
+  }
   if (ioctl(target, FICLONE, source) == 0) {
     cloned = true;
     return 0;
   }
   switch (errno) {
     case EOPNOTSUPP:  // the file system cannot share blocks
+      deviceWithoutReflink.store(sourceDevice, std::memory_order_relaxed);
+      return 0;
     case EXDEV:       // the files are on different file systems
     case EINVAL:      // not for these two files (e.g. differing flags)
     case ENOTTY:      // the file system does not know the request
@@ -58,6 +69,7 @@ SysError tryClone(int source, int target, bool& cloned) {
   }
 #else
   (void)source;
+  (void)sourceDevice;
   (void)target;
   return 0;
 #endif
@@ -78,7 +90,10 @@ long copyRange(int source, int target, size_t length) {
 }
 
 // Copies with copy_file_range from the current positions to the end of the
-// source. `unsupported` is set, with nothing copied, when the first call
+// source, taken to be `sourceSize` bytes once that many have been copied: a
+// source that grows meanwhile is caught by the caller's check of the source
+// after the copy, and stopping there saves a call per file that would only
+// answer 0. `unsupported` is set, with nothing copied, when the first call
 // shows that the kernel cannot copy between these files.
 SysError copyByRange(int source, int target, uint64_t sourceSize,
                      const ProgressFunction* progress, uint64_t& total,
@@ -107,6 +122,7 @@ SysError copyByRange(int source, int target, uint64_t sourceSize,
     first = false;
     total += static_cast<uint64_t>(n);
     if (!report(progress, total)) return ECANCELED;
+    if (total >= sourceSize) return 0;
   }
 }
 
@@ -171,7 +187,7 @@ SysError copyFile(const std::u16string& sourcePath, const std::u16string& target
   uint64_t total = 0;
   bool done = false;
   if (sourceSize > 0) {
-    if (SysError err = tryClone(in.get(), out.get(), done)) return err;
+    if (SysError err = tryClone(in.get(), st.st_dev, out.get(), done)) return err;
     if (done) {
       total = sourceSize;
       if (!report(progress, total)) return ECANCELED;
