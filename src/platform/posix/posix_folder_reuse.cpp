@@ -4,20 +4,37 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string_view>
+#include <vector>
 
 namespace qv::posix {
 namespace {
 
 // A copy thread works in two folders at once, a source's and a
-// destination's. Two also bounds the descriptors held: a job may run 128
+// destination's, so every thread may keep two handles. A thread that moves
+// between many folders (one copy thread walking files interleaved across
+// folders) may keep more, drawn from a process-wide pool: the pool bounds
+// the descriptors held whatever the thread count, as a job may run 128
 // threads (plus readers) under the usual limit of 1024 open files.
-constexpr int kSlots = 2;
+constexpr size_t kOwnSlots = 2;
+constexpr int kPooledSlots = 128;
+std::atomic<int> pooledSlotsLeft{kPooledSlots};
+
+bool takePooledSlot() {
+  int left = pooledSlotsLeft.load(std::memory_order_relaxed);
+  while (left > 0) {
+    if (pooledSlotsLeft.compare_exchange_weak(left, left - 1)) return true;
+  }
+  return false;
+}
 
 struct Slot {
   std::string folder;
+  size_t hash = 0;
   int fd = -1;
   uint64_t lastUse = 0;
 };
@@ -25,35 +42,49 @@ struct Slot {
 struct FolderCache {
   int depth = 0;
   uint64_t clock = 0;
-  Slot slots[kSlots];
+  std::vector<Slot> slots;
 
   ~FolderCache() { closeAll(); }
 
   void closeAll() {
     for (Slot& slot : slots) {
       if (slot.fd >= 0) ::close(slot.fd);
-      slot = Slot{};
     }
+    if (slots.size() > kOwnSlots) pooledSlotsLeft.fetch_add(static_cast<int>(slots.size() - kOwnSlots));
+    slots.clear();
   }
 
-  // The open handle of `folder`, or -1 when it cannot be opened. Evicts the
-  // least recently used slot, so the handles of the last two calls stay.
-  int handleOf(std::string_view folder) {
+  // The slot a newly opened folder goes to: a new one while the thread may
+  // grow, else the least recently used, so the handles of the last two calls
+  // stay open.
+  Slot& freeSlot() {
+    if (slots.size() < kOwnSlots || takePooledSlot()) return slots.emplace_back();
     Slot* victim = &slots[0];
     for (Slot& slot : slots) {
-      if (slot.fd >= 0 && slot.folder == folder) {
+      if (slot.lastUse < victim->lastUse) victim = &slot;
+    }
+    if (victim->fd >= 0) ::close(victim->fd);
+    *victim = Slot{};
+    return *victim;
+  }
+
+  // The open handle of `folder`, or -1 when it cannot be opened.
+  int handleOf(std::string_view folder) {
+    const size_t hash = std::hash<std::string_view>{}(folder);
+    for (Slot& slot : slots) {
+      if (slot.hash == hash && slot.fd >= 0 && slot.folder == folder) {
         slot.lastUse = ++clock;
         return slot.fd;
       }
-      if (slot.lastUse < victim->lastUse) victim = &slot;
     }
     std::string path(folder);
     const int fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return -1;
-    if (victim->fd >= 0) ::close(victim->fd);
-    victim->folder = std::move(path);
-    victim->fd = fd;
-    victim->lastUse = ++clock;
+    Slot& slot = freeSlot();
+    slot.folder = std::move(path);
+    slot.hash = hash;
+    slot.fd = fd;
+    slot.lastUse = ++clock;
     return fd;
   }
 };
