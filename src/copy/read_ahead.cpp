@@ -36,9 +36,12 @@ SysError createStaging(Platform& platform, const std::u16string& path,
 }
 
 // The write, times and close of a staged write; the bytes it wrote stay in
-// `written` so the caller can take them back from inFlightBytes.
+// `written` so the caller can take them back from inFlightBytes. The
+// attributes go on through the open file too, which spares a path walk per
+// file, but their failure is only noted in `attributesError`: it counts
+// after the check of the source that follows the close.
 bool writeAndClose(JobContext& job, WritableFile& file, const ReadAheadBuffer& buffer,
-                   uint64_t& written, std::string& error) {
+                   uint64_t& written, SysError& attributesError, std::string& error) {
   bool ok = true;
   size_t offset = 0;
   while (offset < buffer.size) {
@@ -65,6 +68,9 @@ bool writeAndClose(JobContext& job, WritableFile& file, const ReadAheadBuffer& b
       error = "Unable to preserve file timestamps: " + job.errorText(err);
       ok = false;
     }
+  }
+  if (ok && hasOption(job.request, kPreserveAttributes)) {
+    attributesError = file.setAttributes(job.platform.attributesToPreserve(buffer.info));
   }
   // A failed close can be how a file system reports data it did not keep.
   const SysError closeErr = file.close();
@@ -197,7 +203,8 @@ bool writeStagedFromBuffer(CopyContext& copy, const ReadAheadBuffer& buffer,
     return false;
   }
   uint64_t written = 0;
-  const bool ok = writeAndClose(job, *file, buffer, written, error);
+  SysError attributesError = 0;
+  const bool ok = writeAndClose(job, *file, buffer, written, attributesError, error);
   file.reset();
   subtractFloorZero(job.counters.inFlightBytes, written);
   if (!ok) {
@@ -212,13 +219,10 @@ bool writeStagedFromBuffer(CopyContext& copy, const ReadAheadBuffer& buffer,
     error = "The source changed after read-ahead.";
     return false;
   }
-  if (hasOption(job.request, kPreserveAttributes)) {
-    if (SysError err = platform.setAttributes(item.stagingPath,
-                                              platform.attributesToPreserve(buffer.info))) {
-      discardFile(platform, item.stagingPath);
-      error = "Unable to preserve file attributes: " + job.errorText(err);
-      return false;
-    }
+  if (attributesError != 0) {
+    discardFile(platform, item.stagingPath);
+    error = "Unable to preserve file attributes: " + job.errorText(attributesError);
+    return false;
   }
   item.size = buffer.info.size;
   item.copied = true;

@@ -138,7 +138,7 @@ TEST(ReadAhead, StagedWriteFailuresFallBackToTheCopierOnlyWithRetries) {
       {"attributes cannot be set",
        [](CopyHarness& h) {
          h.request.optionFlags |= kPreserveAttributes;
-         h.platform.failCalls(Op::SetAttributes, h.diskFull());
+         h.platform.failCalls(Op::FileSetAttributes, h.diskFull());
        },
        "Unable to preserve file attributes: ", ""},
       {"source changed after it was read",
@@ -151,6 +151,17 @@ TEST(ReadAhead, StagedWriteFailuresFallBackToTheCopierOnlyWithRetries) {
        },
        "The source changed after read-ahead.",
        // The planned identity no longer matches, so the copier's check fails too.
+       "The source changed while it was being copied."},      {"source changed and attributes refused: the change is what counts",
+       [](CopyHarness& h) {
+         h.request.optionFlags |= kPreserveAttributes;
+         h.platform.failCalls(Op::FileSetAttributes, h.diskFull());
+         CallMatch once;
+         once.times = 1;
+         h.platform.addHook(
+             Op::ReadFileInfo, When::Before,
+             [&h](const std::u16string&) { appendTo(h.at("src/f"), "later"); }, once);
+       },
+       "The source changed after read-ahead.",
        "The source changed while it was being copied."},
   };
   for (const Case& c : cases) {

@@ -96,6 +96,9 @@ class WritableFile {
   virtual SysError write(const void* data, size_t size, size_t& written) = 0;
   // Gives the file the creation, access and write times of `source`.
   virtual SysError setTimes(const FileInfo& source) = 0;
+  // Sets the attribute word (as FileInfo::attributes holds it) of the open
+  // file, as Platform::setAttributes does through a path.
+  virtual SysError setAttributes(uint32_t attributes) = 0;
   virtual SysError close() = 0;
 };
 

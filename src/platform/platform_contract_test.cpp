@@ -99,7 +99,12 @@ TEST_F(PlatformContract, StagingFileIsNewAndHoldsWhatWasWritten) {
   times.lastWriteTime.ticks = kWriteTicks;
   times.lastAccessTime.ticks = kAccessTicks;
   ASSERT_EQ(file->setTimes(times), 0u);
+  // Attributes set on the open file leave its times alone.
+  writeFile("read-only", "");
+  fs::permissions(at("read-only"), fs::perms::owner_read | fs::perms::group_read);
+  ASSERT_EQ(file->setAttributes(platform().attributesToPreserve(info("read-only"))), 0u);
   ASSERT_EQ(file->close(), 0u);
+  EXPECT_EQ(fs::status(at("stage")).permissions(), fs::status(at("read-only")).permissions());
 
   std::string contents;
   ASSERT_EQ(platform().readWholeFile(path("stage"), contents), 0u);

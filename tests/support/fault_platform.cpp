@@ -40,6 +40,10 @@ class FaultWritableFile final : public WritableFile {
     return owner_.run(Op::FileSetTimes, path_,
                       [&] { return inner_->setTimes(source); });
   }
+  SysError setAttributes(uint32_t attributes) override {
+    return owner_.run(Op::FileSetAttributes, path_,
+                      [&] { return inner_->setAttributes(attributes); });
+  }
   SysError close() override {
     return owner_.run(Op::CloseFile, path_, [&] { return inner_->close(); });
   }

@@ -23,8 +23,8 @@
 namespace qv::test {
 
 // The operations the wrapper counts, fails and hooks. Read, Write,
-// FileSetTimes and CloseFile are calls on the files the wrapper hands out;
-// MetadataSetTimes is the call on a metadata writer.
+// FileSetTimes, FileSetAttributes and CloseFile are calls on the files the
+// wrapper hands out; MetadataSetTimes is the call on a metadata writer.
 enum class Op {
   ReadWholeFile,
   QueryPath,
@@ -37,6 +37,7 @@ enum class Op {
   CreateStagingFile,
   Write,
   FileSetTimes,
+  FileSetAttributes,
   CloseFile,
   RemoveFile,
   RenameFile,

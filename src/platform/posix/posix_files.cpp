@@ -81,6 +81,11 @@ class PosixWritableFile final : public WritableFile {
     return futimens(fd_.get(), times) == 0 ? 0 : lastError();
   }
 
+  SysError setAttributes(uint32_t attributes) override {
+    if (!fd_.valid()) return EBADF;
+    return fchmod(fd_.get(), static_cast<mode_t>(attributes & 07777)) == 0 ? 0 : lastError();
+  }
+
   // A failed close is how some file systems (NFS, FUSE) report a write that
   // did not make it, so it is passed on.
   SysError close() override { return fd_.close(); }

@@ -86,6 +86,16 @@ class Win32WritableFile final : public WritableFile {
     return writeHandleTimes(handle_.get(), source);
   }
 
+  SysError setAttributes(uint32_t attributes) override {
+    // Zero times leave the file's times as they are.
+    FILE_BASIC_INFO info{};
+    info.FileAttributes = attributes;
+    if (!SetFileInformationByHandle(handle_.get(), FileBasicInfo, &info, sizeof info)) {
+      return lastError();
+    }
+    return 0;
+  }
+
   SysError close() override { return handle_.close(); }
 
  private:
