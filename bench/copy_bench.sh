@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Copy benchmark: the worker against cp -a, tar | tar, rsync -a and (for the
 # large files) a two-way parallel cp, on the same data in the same run, hot
-# cache, on tmpfs and on a disk file system. Prints seconds and the ratio of
-# each tool's time to cp -a's.
+# cache, on tmpfs and on a disk file system. Each repetition runs every tool
+# once, in turn, so that a busy moment falls on all of them. Prints the
+# median wall time with its range, the median CPU time (user + system of
+# every process of the tool) and the ratios of both medians to cp -a's.
 #
 #   bench/copy_bench.sh                      # everything
 #   DATASETS="small large" REPS=3 bench/copy_bench.sh
@@ -12,7 +14,7 @@
 #   PLACES       folders to run in, one per file system (default: /dev/shm /tmp)
 #   DATASETS     any of: small tiny large tree (default: all four)
 #   TREE_SOURCE  the real tree copied once into the bench folder (default: /usr/share)
-#   REPS         timed runs per tool and dataset; the best is reported (default: 1)
+#   REPS         timed runs per tool and dataset (default: 3)
 #   CHECK        1: compare every worker copy with its source (diff -r)
 #
 # Every copy of a run is kept until the run ends: some ext4 set-ups do not
@@ -25,7 +27,7 @@ WORKER=${WORKER:-$here/../build/linux-release/Quorvel.NativeWorker}
 PLACES=${PLACES:-"/dev/shm /tmp"}
 DATASETS=${DATASETS:-"small tiny large tree"}
 TREE_SOURCE=${TREE_SOURCE:-/usr/share}
-REPS=${REPS:-1}
+REPS=${REPS:-3}
 CHECK=${CHECK:-0}
 run_id=$$
 
@@ -123,31 +125,46 @@ copy_worker_crc32() { worker_copy crc32 "$@"; }
 
 now_ns() { date +%s%N; }
 
-declare -A best rss
+# User + system time of every child waited for so far, in milliseconds.
+# `times` runs in this shell (a subshell would start its own count from 0).
+cpu_file=$(mktemp)
+trap 'rm -f "$cpu_file"' EXIT
+# Sets cpu_ms; call it directly, never inside $( ).
+children_cpu_ms() {
+  times >"$cpu_file"
+  cpu_ms=$(awk 'NR == 2 {
+    for (i = 1; i <= 2; i++) { split($i, p, "m"); sub("s", "", p[2]); total += p[1] * 60 + p[2] }
+    printf "%d", total * 1000 }' "$cpu_file")
+}
+
+declare -A walls cpus rss
 results=()
 
-measure() {  # place dataset tool
-  local place=$1 set=$2 tool=$3 rep dst start elapsed
-  for rep in $(seq 1 "$REPS"); do
-    dst=$place/qv-copy-bench/runs/$run_id/$set-$tool-$rep
-    mkdir -p "$(dirname "$dst")"
-    if declare -F "prepare_$tool" >/dev/null; then
-      "prepare_$tool" "$place/qv-copy-bench/data/$set" "$dst"
-    fi
-    sync
-    start=$(now_ns)
-    "copy_$tool" "$place/qv-copy-bench/data/$set" "$dst"
-    elapsed=$(( $(now_ns) - start ))
-    local key="$place $set $tool"
-    if [ -z "${best[$key]:-}" ] || [ "$elapsed" -lt "${best[$key]}" ]; then
-      best[$key]=$elapsed
-      [ -f "$dst.rss" ] && rss[$key]=$(cat "$dst.rss")
-    fi
-    # tmpfs frees memory at once and has no inode trap; a disk keeps the copy
-    # until the end of the run.
-    if [ "$(stat -f -c %T "$place")" = tmpfs ]; then rm -rf "$dst" "$dst".*; fi
-  done
+run_once() {  # place dataset tool rep
+  local place=$1 set=$2 tool=$3 rep=$4 dst start elapsed cpu_before
+  dst=$place/qv-copy-bench/runs/$run_id/$set-$tool-$rep
+  mkdir -p "$(dirname "$dst")"
+  if declare -F "prepare_$tool" >/dev/null; then
+    "prepare_$tool" "$place/qv-copy-bench/data/$set" "$dst"
+  fi
+  sync
+  children_cpu_ms
+  cpu_before=$cpu_ms
+  start=$(now_ns)
+  "copy_$tool" "$place/qv-copy-bench/data/$set" "$dst"
+  elapsed=$(( ($(now_ns) - start) / 1000000 ))
+  local key="$place $set $tool"
+  walls[$key]="${walls[$key]:-} $elapsed"
+  children_cpu_ms
+  cpus[$key]="${cpus[$key]:-} $(( cpu_ms - cpu_before ))"
+  [ -f "$dst.rss" ] && rss[$key]=$(cat "$dst.rss")
+  # tmpfs frees memory at once and has no inode trap; a disk keeps the copy
+  # until the end of the run.
+  if [ "$(stat -f -c %T "$place")" = tmpfs ]; then rm -rf "$dst" "$dst".*; fi
 }
+
+median() { tr ' ' '\n' | grep . | sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+range() { tr ' ' '\n' | grep . | sort -n | awk 'NR == 1 {lo = $1} {hi = $1} END {printf "%d-%d", lo, hi}'; }
 
 for place in $PLACES; do
   fs=$(stat -f -c %T "$place")
@@ -158,13 +175,20 @@ for place in $PLACES; do
     warm "$data"
     tools="cp tar rsync worker worker_sha256 worker_crc32"
     [ "$set" = large ] && tools="cp tar rsync pcp worker worker_sha256 worker_crc32"
-    for tool in $tools; do measure "$place" "$set" "$tool"; done
-    base=${best["$place $set cp"]}
+    for rep in $(seq 1 "$REPS"); do
+      for tool in $tools; do run_once "$place" "$set" "$tool" "$rep"; done
+    done
+    base_wall=$(echo "${walls["$place $set cp"]}" | median)
+    base_cpu=$(echo "${cpus["$place $set cp"]}" | median)
     for tool in $tools; do
-      t=${best["$place $set $tool"]}
-      line=$(printf "%-6s %-6s %-14s %8.3f s  %5.2fx cp -a" "$fs" "$set" "$tool" \
-        "$(echo "$t / 1000000000" | bc -l)" "$(echo "$t / $base" | bc -l)")
-      [ -n "${rss["$place $set $tool"]:-}" ] && line="$line  peak RSS $(( ${rss["$place $set $tool"]} / 1024 )) MiB"
+      key="$place $set $tool"
+      wall=$(echo "${walls[$key]}" | median)
+      cpu=$(echo "${cpus[$key]}" | median)
+      line=$(printf "%-6s %-5s %-14s %6d ms (%s)  %5.2fx cp -a   cpu %6d ms %5.2fx" \
+        "$fs" "$set" "$tool" "$wall" "$(echo "${walls[$key]}" | range)" \
+        "$(echo "$wall / $base_wall" | bc -l)" "$cpu" \
+        "$(echo "$cpu / ($base_cpu + 0.001)" | bc -l)")
+      [ -n "${rss[$key]:-}" ] && line="$line  peak RSS $(( ${rss[$key]} / 1024 )) MiB"
       echo "$line"
       results+=("$line")
     done
@@ -173,5 +197,5 @@ for place in $PLACES; do
 done
 
 echo
-echo "== summary (best of $REPS, hot cache, ratio to cp -a in the same run)"
+echo "== summary (median of $REPS and range in ms, hot cache, ratios of medians to cp -a in the same run)"
 printf '%s\n' "${results[@]}"

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev googletest libssl-dev zlib1g-dev
           g++-mingw-w64-x86-64-posix wine64 wine libcli11-dev nlohmann-json3-dev
-          clang libclang-rt-14-dev llvm-14 python3 time tmux)
+          clang libclang-rt-14-dev llvm-14 python3 time tmux rsync bc)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
