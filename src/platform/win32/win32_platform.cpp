@@ -27,7 +27,7 @@ uint32_t Win32Platform::logicalProcessorCount() {
   return count > 0 ? count : 1;
 }
 
-void Win32Platform::useUtf8Output() { SetConsoleOutputCP(CP_UTF8); }
+void Win32Platform::prepareStandardStreams() { SetConsoleOutputCP(CP_UTF8); }
 
 bool Win32Platform::isNotFoundFamily(SysError code) const {
   switch (code) {
