@@ -86,7 +86,9 @@ TEST(ClosedOutput, UsageToAClosedStandardErrorStillGives64) {
 // numbers must not go to the files the job opens, or event lines would land
 // in staging files.
 TEST(ClosedOutput, StreamsThatWereNeverOpenTakeNoFile) {
-  if (!fs::exists("/proc/self/fd")) GTEST_SKIP() << "needs a shell and /proc";
+  if (fs::path::preferred_separator != '/' || !fs::exists("/proc/self/fd")) {
+    GTEST_SKIP() << "needs a POSIX shell and /proc";
+  }
   ScratchDir dir;
   Subprocess worker("/bin/sh", {"-c", "exec \"$0\" --request \"$1\" >&- 2>&-", workerPath(),
                                 copyRequest(dir, kNoVerification)});

@@ -124,7 +124,8 @@ TEST(CopyTool, CommandLineMistakesEndBeforeTheWorkerStarts) {
   const ProcessResult file = runToEnd(copyToolPath(), {dir.text("src"), dir.text("file")});
   EXPECT_EQ(file.exitCode, 64);
   EXPECT_EQ(file.out, "");
-  EXPECT_EQ(file.err, "quorvel-copy: destination '" + dir.text("file") + "' is not a folder\n");
+  EXPECT_EQ(file.err, "quorvel-copy: destination '" + dir.text("file") + "' is not a folder" +
+                          std::string(eventLineEnd()));
   EXPECT_EQ(readBytes(dir.path() / "file"), "x");
 
   // A usage text nobody reads still ends with 64.
