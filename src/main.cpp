@@ -12,7 +12,7 @@ namespace {
 
 int workerMain(const std::u16string* args, int count) {
   qv::Platform& platform = qv::systemPlatform();
-  platform.useUtf8Output();
+  platform.prepareStandardStreams();
   if (count != 3 || args[1] != u"--request") {
     // The only text the worker ever writes to standard error.
     std::fputs("Usage: Quorvel.NativeWorker.exe --request <request-file>\n", stderr);

@@ -157,8 +157,11 @@ class Platform {
   virtual uint32_t processId() = 0;
   // Logical processors this process may run on, at least 1.
   virtual uint32_t logicalProcessorCount() = 0;
-  // Makes standard output carry UTF-8 (the console code page on Windows).
-  virtual void useUtf8Output() = 0;
+  // Called once, first thing in the process. Makes standard output carry
+  // UTF-8 (the console code page on Windows), and makes a write to a standard
+  // stream whose reader has gone simply fail, so a host that closes its pipes
+  // cannot end the job half done.
+  virtual void prepareStandardStreams() = 0;
   // The reader of standard input's lines; called once per process.
   virtual std::unique_ptr<LineReader> openStandardInput() = 0;
 

@@ -106,7 +106,7 @@ class FaultPlatform : public Platform {
   std::string errorNumberLabel() const override { return inner_.errorNumberLabel(); }
   uint32_t processId() override { return inner_.processId(); }
   uint32_t logicalProcessorCount() override { return inner_.logicalProcessorCount(); }
-  void useUtf8Output() override { inner_.useUtf8Output(); }
+  void prepareStandardStreams() override { inner_.prepareStandardStreams(); }
   std::unique_ptr<LineReader> openStandardInput() override {
     return inner_.openStandardInput();
   }

@@ -21,8 +21,11 @@ std::filesystem::path programPath(std::string program) {
 
 }  // namespace
 
-Subprocess::Subprocess(const std::string& program, const std::vector<std::string>& args)
-    : child_(programPath(program), args, {.pipeError = true}) {
+Subprocess::Subprocess(const std::string& program, const std::vector<std::string>& args,
+                       HangUp hangUp)
+    : child_(programPath(program), args,
+             {.pipeError = true, .errorReaderGone = hangUp.errorAtStart}),
+      hangUp_(std::move(hangUp)) {
   outReader_ = std::thread([this] { pump(1); });
   errReader_ = std::thread([this] { pump(2); });
 }
@@ -36,6 +39,15 @@ Subprocess::~Subprocess() {
 void Subprocess::pump(int stream) {
   char buffer[65536];
   for (;;) {
+    if (stream == 1 && hangUp_.outputWhen && hangUp_.outputWhen(out())) {
+      // Closed by this thread, the only one reading it, so no read is
+      // pending on it: the child's next write there fails at once.
+      child_.closeOutput();
+      std::lock_guard<std::mutex> lock(mutex_);
+      --openStreams_;
+      changed_.notify_all();
+      return;
+    }
     const size_t n = stream == 1 ? child_.readOutput(buffer, sizeof buffer)
                                  : child_.readError(buffer, sizeof buffer);
     std::lock_guard<std::mutex> lock(mutex_);

@@ -17,9 +17,19 @@
 
 namespace qv::test {
 
+// A host that stops listening: the worker's later writes there fail.
+struct HangUp {
+  // Closes our end of standard output once this holds for the output so far.
+  // It is tried before every read, so one that always holds closes it at once.
+  std::function<bool(const std::string&)> outputWhen;
+  // Standard error's reading end is closed before the child starts.
+  bool errorAtStart = false;
+};
+
 class Subprocess {
  public:
-  Subprocess(const std::string& program, const std::vector<std::string>& args);
+  Subprocess(const std::string& program, const std::vector<std::string>& args,
+             HangUp hangUp = {});
   ~Subprocess();
 
   void write(std::string_view data) { child_.writeInput(data); }
@@ -41,6 +51,7 @@ class Subprocess {
   void pump(int stream);
 
   tools::ChildProcess child_;
+  const HangUp hangUp_;
   mutable std::mutex mutex_;  // guards out_, err_, openStreams_
   std::condition_variable changed_;
   std::string out_;

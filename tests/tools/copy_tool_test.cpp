@@ -50,6 +50,8 @@ void expectSameFile(const fs::path& a, const fs::path& b) {
   EXPECT_EQ(readBytes(a), readBytes(b)) << utf8(a) << " vs " << utf8(b);
 }
 
+bool hasStagingFile(const fs::path& folder) { return !stagingFilesUnder(folder).empty(); }
+
 TEST(CopyTool, CopiesLikeTheWorkerAndReportsItsCounts) {
   struct Case {
     const char* name;
@@ -102,7 +104,52 @@ TEST(CopyTool, CopiesLikeTheWorkerAndReportsItsCounts) {
     EXPECT_TRUE(fs::is_directory(copy / "empty folder"));
     // The taken name keeps what it held unless the copy may replace it.
     EXPECT_EQ(readBytes(copy / "a.txt"), c.destinationTaken ? "old" : "hello");
+    const bool verified = tool.out.find("Verification: sha256, 4 files checked, 0 failed") !=
+                          std::string::npos;
+    EXPECT_EQ(verified, c.request.verificationMode != 0) << tool.out;
   }
+}
+
+TEST(CopyTool, CommandLineMistakesEndBeforeTheWorkerStarts) {
+  const ProcessResult help = runToEnd(copyToolPath(), {"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("--verify none|sampled|crc32|sha256|full"), std::string::npos) << help.out;
+  EXPECT_NE(help.out.find("--on-conflict skip|overwrite|rename"), std::string::npos);
+  EXPECT_EQ(help.out.find("INT:"), std::string::npos);
+
+  // A file where the destination folder should be is said once, like cp.
+  ScratchDir dir;
+  makeTree(dir.path() / "src");
+  writeBytes(dir.path() / "file", "x");
+  const ProcessResult file = runToEnd(copyToolPath(), {dir.text("src"), dir.text("file")});
+  EXPECT_EQ(file.exitCode, 64);
+  EXPECT_EQ(file.out, "");
+  EXPECT_EQ(file.err, "quorvel-copy: destination '" + dir.text("file") + "' is not a folder" +
+                          std::string(eventLineEnd()));
+  EXPECT_EQ(readBytes(dir.path() / "file"), "x");
+
+  // A usage text nobody reads still ends with 64.
+  Subprocess unread(copyToolPath(), {"--verify", "bogus", "a", "b"},
+                    {.outputWhen = {}, .errorAtStart = true});
+  EXPECT_EQ(unread.wait(), 64);
+}
+
+TEST(CopyTool, ClosedOutputCancelsTheJob) {
+  ScratchDir dir;
+  constexpr int kFiles = 1000;
+  for (int i = 0; i < kFiles; ++i) {
+    makeFile(dir.path() / "src" / (std::to_string(i) + ".bin"), 16384, i + 1);
+  }
+  const auto copyStarted = [](const std::string& out) {
+    return out.find("\"phase\":\"copy\"") != std::string::npos;
+  };
+  Subprocess tool(copyToolPath(), {"--json", "--threads", "1", dir.text("src"), dir.text("dst")},
+                  {.outputWhen = copyStarted});
+  EXPECT_EQ(tool.wait(std::chrono::seconds(60)), 1);
+  EXPECT_NE(tool.err().find("the job was cancelled"), std::string::npos) << tool.err();
+  // The worker stopped early and removed its staging files.
+  EXPECT_FALSE(hasStagingFile(dir.path() / "dst"));
+  EXPECT_LT(entriesUnder(dir.path() / "dst" / "src").size(), size_t{kFiles});
 }
 
 TEST(CopyTool, VerifyOnlyChecksTheCopyWhereTheWorkerPutIt) {
@@ -172,8 +219,6 @@ TEST(CopyTool, MissingSourceIsTheWorkersFatalError) {
   EXPECT_EQ(tool.exitCode, 1);
   EXPECT_NE(tool.err.find("Source path was not found: "), std::string::npos) << tool.err;
 }
-
-bool hasStagingFile(const fs::path& folder) { return !stagingFilesUnder(folder).empty(); }
 
 TEST(CopyTool, CtrlCCancelsAndAWorkerThatDiesIsReported) {
   if (!canInterruptProcesses()) GTEST_SKIP() << "no Ctrl-C for a piped process here";

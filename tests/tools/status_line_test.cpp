@@ -72,10 +72,9 @@ TEST(StatusLine, NumbersReadAsAPersonExpects) {
   EXPECT_NEAR(meter.bytesPerSecond(), (10 << 20) / 3.0, 1);
 }
 
-TEST(StatusLine, SummaryListsCountsAndEveryError) {
-  JobTotals t{300, 200, 3, 1, 1, 1, true, {"/s/a -> /d/a: Copy failed: No space", "Warning: x"}};
-  const std::string s = formatSummary(t, false, 2.0);
-  EXPECT_EQ(s,
+TEST(StatusLine, SummaryListsCountsAndTheFirstErrors) {
+  JobTotals t{300, 200, 3, 1, 1, 1, true, {"/s/a -> /d/a: Copy failed: No space", "Warning: x"}, {}};
+  EXPECT_EQ(formatSummary(t, false, 2.0),
             "Cancelled.\n"
             "Files: 1 copied, 1 skipped, 1 failed (of 3)\n"
             "Bytes: 200 of 300 (200 B)\n"
@@ -83,6 +82,30 @@ TEST(StatusLine, SummaryListsCountsAndEveryError) {
             "Errors:\n"
             "  /s/a -> /d/a: Copy failed: No space\n"
             "  Warning: x\n");
+
+  // Ten errors are listed whole; past that, the rest is counted.
+  t.errors.clear();
+  for (int i = 1; i <= 10; ++i) t.errors.push_back("e" + std::to_string(i));
+  EXPECT_EQ(formatSummary(t, false, 2.0).find("more"), std::string::npos);
+  t.errors.push_back("e11");
+  t.errors.push_back("e12");
+  const std::string capped = formatSummary(t, false, 2.0);
+  EXPECT_NE(capped.find("  e10\n  ... and 2 more; --json shows all\n"), std::string::npos) << capped;
+  EXPECT_EQ(capped.find("e11"), std::string::npos);
+}
+
+TEST(StatusLine, SummaryNamesWhatWasVerified) {
+  JobTotals t{300, 300, 3, 2, 0, 1, false, {}, {"sha256", 1, 3, 1}};
+  const std::string copy = formatSummary(t, false, 1.0);
+  EXPECT_NE(copy.find("\nVerification: sha256, 3 files checked, 1 failed after up to 1 re-copy "
+                      "each\n"), std::string::npos) << copy;
+  t.verification.reCopies = 0;
+  EXPECT_NE(formatSummary(t, false, 1.0).find(", 1 failed, no re-copies\n"), std::string::npos);
+  // A verify-only job copies nothing again.
+  EXPECT_NE(formatSummary(t, true, 1.0).find("\nVerification: sha256, 3 files checked, 1 failed\n"),
+            std::string::npos);
+  t.verification.method.clear();
+  EXPECT_EQ(formatSummary(t, false, 1.0).find("Verification"), std::string::npos);
 }
 
 TEST(VerifyList, RootsWithoutANameGetTheWorkersFolderName) {

@@ -20,6 +20,9 @@ namespace qv::tools {
 struct ChildOptions {
   // Standard error on a pipe of its own (see readError), or shared with ours.
   bool pipeError = false;
+  // With pipeError: our end of that pipe is closed before the child starts,
+  // as a host that has gone leaves it, so every write there fails.
+  bool errorReaderGone = false;
   // A process group of its own, so a Ctrl-C at the terminal reaches only us.
   bool ownProcessGroup = false;
   // What a killed child reports as its exit code on Windows; on POSIX it is
@@ -44,6 +47,10 @@ class ChildProcess {
   // Writes all of `data`; false when the child no longer reads its input.
   bool writeInput(std::string_view data);
   void closeInput();
+  // Closes our reading end of the child's standard output, as a reader that
+  // has gone away does: the child's later writes there fail. Only from the
+  // thread that reads it, or when none does.
+  void closeOutput();
   // Ends the child at once, without the chance to clean up.
   void kill();
   // The exit code, or 128 + the signal that ended it; nothing when the

@@ -57,6 +57,10 @@ ChildProcess::ChildProcess(const std::filesystem::path& program,
     }
     throw std::runtime_error(std::string("Unable to create pipes: ") + std::strerror(code));
   }
+  if (err[0] >= 0 && options.errorReaderGone) {
+    close(err[0]);
+    err[0] = -1;
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in[0], 0);
@@ -64,10 +68,18 @@ ChildProcess::ChildProcess(const std::filesystem::path& program,
   if (options.pipeError) posix_spawn_file_actions_adddup2(&actions, err[1], 2);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
+  // An ignored signal stays ignored across exec: the child gets SIGPIPE back
+  // at its default, as any other host would start it.
+  short flags = POSIX_SPAWN_SETSIGDEF;
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
   if (options.ownProcessGroup) {
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    flags |= POSIX_SPAWN_SETPGROUP;
     posix_spawnattr_setpgroup(&attributes, 0);
   }
+  posix_spawnattr_setflags(&attributes, flags);
   const std::string exe = program.string();
   std::vector<char*> argv{const_cast<char*>(exe.c_str())};
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -114,6 +126,11 @@ bool ChildProcess::writeInput(std::string_view data) {
 void ChildProcess::closeInput() {
   if (h_->input >= 0) close(h_->input);
   h_->input = -1;
+}
+
+void ChildProcess::closeOutput() {
+  if (h_->output >= 0) close(h_->output);
+  h_->output = -1;
 }
 
 void ChildProcess::kill() {

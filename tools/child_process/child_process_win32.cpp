@@ -77,6 +77,10 @@ ChildProcess::ChildProcess(const std::filesystem::path& program,
   HANDLE inRead = nullptr, outWrite = nullptr, errWrite = nullptr;
   const bool piped = makePipe(h_->input, inRead, false) && makePipe(h_->output, outWrite, true) &&
                      (!options.pipeError || makePipe(h_->error, errWrite, true));
+  if (h_->error != nullptr && options.errorReaderGone) {
+    CloseHandle(h_->error);
+    h_->error = nullptr;
+  }
   const std::wstring exe = program.wstring();
   std::wstring line;
   appendQuoted(line, exe);
@@ -138,6 +142,11 @@ bool ChildProcess::writeInput(std::string_view data) {
 void ChildProcess::closeInput() {
   if (h_->input != nullptr) CloseHandle(h_->input);
   h_->input = nullptr;
+}
+
+void ChildProcess::closeOutput() {
+  if (h_->output != nullptr) CloseHandle(h_->output);
+  h_->output = nullptr;
 }
 
 void ChildProcess::kill() { TerminateProcess(h_->process, h_->killedExitCode); }

@@ -70,11 +70,24 @@ void controlLoop(WorkerProcess& worker, bool keyboard, const std::atomic<bool>& 
   }
 }
 
+// Every SOURCE goes into DESTINATION, so a DESTINATION that exists must be a
+// folder: a file there would fail every item of the job one by one.
+bool destinationCanBeAFolder(const std::string& destination) {
+  std::error_code error;
+  const auto status = std::filesystem::status(pathOfUtf8(destination), error);
+  // Anything the check cannot see is left to the worker to report.
+  return !std::filesystem::exists(status) || std::filesystem::is_directory(status);
+}
+
 int run(int argc, char** argv) {
   prepareConsoleOutput();
   CopyOptions options;
   const int usage = parseCopyOptions(commandLineUtf8(argc, argv), options);
   if (usage >= 0) return usage;
+  if (!destinationCanBeAFolder(options.destination)) {
+    std::cerr << "quorvel-copy: destination '" << options.destination << "' is not a folder\n";
+    return 64;
+  }
 
   std::unique_ptr<TempFile> request;
   std::unique_ptr<WorkerProcess> worker;
@@ -94,19 +107,33 @@ int run(int argc, char** argv) {
       terminal && standardInputIsTerminal() && options.output != OutputMode::Json;
   std::function<int()> width;
   if (terminal && options.output == OutputMode::Normal) width = terminalWidth;
-  JobDisplay display(options.output, options.verifyOnly, width, std::cout, std::cerr);
+  JobDisplay display(options.output, options.request, width, std::cout, std::cerr);
 
   std::atomic<bool> done{false};
   std::thread control(controlLoop, std::ref(*worker), keyboard, std::cref(done));
   std::string line;
-  while (worker->readLine(line)) display.onLine(line);
+  bool outputLost = false;
+  while (worker->readLine(line)) {
+    display.onLine(line);
+    if (!outputLost && display.outputFailed()) {
+      // Nobody reads what we print any more (a closed pipe, `| head`): stop
+      // the job as Ctrl-C does, so the worker removes its staging files, and
+      // keep reading its events until it ends.
+      outputLost = true;
+      worker->sendLine("cancel");
+    }
+  }
   // The worker's output has ended: it has exited or is about to. Stop the
   // control thread before reaping it, so a late Ctrl-C cannot reach a
   // process id that has been reused.
   done.store(true);
   control.join();
-  const int code = worker->wait();
-  return display.finish(code);
+  const int code = display.finish(worker->wait());
+  if (!display.outputFailed()) return code;
+  // Like any tool whose output failed, end with 1, whatever the job did.
+  std::cerr << "quorvel-copy: unable to write to standard output"
+            << (outputLost ? "; the job was cancelled\n" : "\n");
+  return 1;
 }
 
 }  // namespace

@@ -11,8 +11,30 @@ namespace {
 const std::map<std::string, int> kConflictNames = {{"skip", 0}, {"overwrite", 1}, {"rename", 2}};
 const std::map<std::string, int> kVerifyNames = {
     {"none", 0}, {"sampled", 1}, {"crc32", 2}, {"sha256", 3}, {"full", 4}};
+const char kConflictChoices[] = "skip|overwrite|rename";
+const char kVerifyChoices[] = "none|sampled|crc32|sha256|full";
+
+// Takes one of `names` and hands on its number. CLI11's own transformer would
+// show the whole map of names to numbers in the help and in its errors.
+CLI::Validator namedChoice(const std::map<std::string, int>& names, const std::string& shown) {
+  return CLI::Validator(
+      [&names, shown](std::string& value) {
+        const auto found = names.find(value);
+        if (found == names.end()) return value + " is not one of " + shown;
+        value = std::to_string(found->second);
+        return std::string();
+      },
+      "");
+}
 
 }  // namespace
+
+std::string verificationModeName(uint8_t mode) {
+  for (const auto& [name, number] : kVerifyNames) {
+    if (number == mode && number != 0) return name;
+  }
+  return {};
+}
 
 int parseCopyOptions(const std::vector<std::string>& args, CopyOptions& options) {
   RequestFields& r = options.request;
@@ -38,10 +60,12 @@ int parseCopyOptions(const std::vector<std::string>& args, CopyOptions& options)
   app.add_option("--min-threads", r.minimumWorkerCount, "lower bound on every thread count (default 1)");
   app.add_option("--verify-threads", r.verifyWorkerCount, "verification threads (default: --threads)");
   app.add_flag("--fit-threads", fitThreads, "cap thread counts by the number of processors");
-  app.add_option("--verify", verify, "check each copy: none, sampled, crc32, sha256, full (default none; sha256 with --verify-only)")
-      ->transform(CLI::CheckedTransformer(kVerifyNames));
-  app.add_option("--on-conflict", conflict, "when a destination exists: skip, overwrite, rename (default rename)")
-      ->transform(CLI::CheckedTransformer(kConflictNames));
+  app.add_option("--verify", verify, "check each copy (default none; sha256 with --verify-only)")
+      ->transform(namedChoice(kVerifyNames, kVerifyChoices))
+      ->option_text(kVerifyChoices);
+  app.add_option("--on-conflict", conflict, "when a destination exists (default rename)")
+      ->transform(namedChoice(kConflictNames, kConflictChoices))
+      ->option_text(kConflictChoices);
   app.add_flag("-p,--preserve", preserve, "keep times and attributes (permission bits on Linux)");
   app.add_flag("--preserve-times", preserveTimes, "keep times only");
   app.add_flag("--preserve-attributes", preserveAttributes, "keep attributes only");

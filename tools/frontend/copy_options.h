@@ -27,6 +27,9 @@ struct CopyOptions {
 // stream; otherwise -1 with `options` filled.
 int parseCopyOptions(const std::vector<std::string>& args, CopyOptions& options);
 
+// A verification mode as --verify names it ("sha256"); empty for none.
+std::string verificationModeName(uint8_t mode);
+
 }  // namespace qv::tools
 
 #endif  // QV_TOOLS_FRONTEND_COPY_OPTIONS_H_

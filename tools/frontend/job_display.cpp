@@ -27,9 +27,12 @@ std::vector<std::string> splitLines(const std::string& text) {
 
 }  // namespace
 
-JobDisplay::JobDisplay(OutputMode mode, bool verifyOnly, std::function<int()> width,
-                       std::ostream& out, std::ostream& err)
-    : mode_(mode), verifyOnly_(verifyOnly), width_(std::move(width)), out_(out), err_(err) {
+JobDisplay::JobDisplay(OutputMode mode, const RequestFields& request,
+                       std::function<int()> width, std::ostream& out, std::ostream& err)
+    : mode_(mode), verifyOnly_(request.verifyOnly != 0), width_(std::move(width)), out_(out),
+      err_(err) {
+  verification_.method = verificationModeName(request.verificationMode);
+  verification_.reCopies = request.retryCount;
   // Without a terminal the first plain line waits a full interval, so a
   // short job logs only its summary.
   if (!width_) lastDraw_ = start_;
@@ -58,6 +61,7 @@ void JobDisplay::onLine(const std::string& line) {
     t.failedFiles = event.value("failedFiles", uint64_t{0});
     t.cancelled = event.value("cancelled", false);
     t.errors = splitLines(event.value("errors", ""));
+    t.verification = verification_;
     complete_ = std::move(t);
   } else if (type == "fatal") {
     fatal_ = event.value("message", "");
@@ -74,6 +78,12 @@ void JobDisplay::onProgress(const nlohmann::json& e) {
   state_.processedBytes = e.value("processedBytes", uint64_t{0});
   state_.totalFiles = e.value("totalFiles", uint64_t{0});
   state_.completedFiles = e.value("completedFiles", uint64_t{0});
+  if (phase == "verify") {
+    // Counted by the verification itself: checks ended, and checks failed
+    // for good.
+    verification_.checkedFiles = state_.completedFiles;
+    verification_.failedFiles = e.value("failedFiles", uint64_t{0});
+  }
   rate_.add(seconds(), state_.processedBytes);
   if (mode_ != OutputMode::Normal) return;
   const auto interval = width_ ? kLiveInterval : kPlainInterval;

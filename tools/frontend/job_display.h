@@ -19,10 +19,11 @@ namespace qv::tools {
 
 class JobDisplay {
  public:
-  // `width` gives the terminal's current width when standard output is a
-  // terminal; it is null otherwise.
-  JobDisplay(OutputMode mode, bool verifyOnly, std::function<int()> width, std::ostream& out,
-             std::ostream& err);
+  // `request` is the job's, for what the summary says of it. `width` gives
+  // the terminal's current width when standard output is a terminal; it is
+  // null otherwise.
+  JobDisplay(OutputMode mode, const RequestFields& request, std::function<int()> width,
+             std::ostream& out, std::ostream& err);
 
   // One line of the worker's standard output, without its line ending.
   void onLine(const std::string& line);
@@ -30,6 +31,9 @@ class JobDisplay {
   // Clears the live line and prints how the job ended. Returns the exit code
   // to end with: the worker's own, or 1 when it ended without an outcome.
   int finish(int workerExitCode);
+
+  // Whether a write to standard output has failed (its reader has gone).
+  bool outputFailed() const { return out_.fail(); }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -39,6 +43,7 @@ class JobDisplay {
 
   OutputMode mode_;
   bool verifyOnly_;
+  VerifyTotals verification_;
   std::function<int()> width_;
   std::ostream& out_;
   std::ostream& err_;

@@ -195,6 +195,22 @@ std::string formatStatusLine(const ProgressState& s, double bytesPerSecond, size
   return core + " " + elideMiddle(s.currentFile, room);
 }
 
+namespace {
+
+constexpr size_t kSummaryErrors = 10;
+
+std::string verificationLine(const VerifyTotals& v, bool verifyOnly) {
+  std::string line = "Verification: " + v.method + ", " + std::to_string(v.checkedFiles) +
+                     " files checked, " + std::to_string(v.failedFiles) + " failed";
+  // A verify-only job only checks; a copy job copies a mismatch again.
+  if (verifyOnly) return line + "\n";
+  if (v.reCopies == 0) return line + ", no re-copies\n";
+  return line + " after up to " + std::to_string(v.reCopies) +
+         (v.reCopies == 1 ? " re-copy" : " re-copies") + " each\n";
+}
+
+}  // namespace
+
 std::string formatSummary(const JobTotals& t, bool verifyOnly, double elapsedSeconds) {
   std::string out;
   if (t.cancelled) out += "Cancelled.\n";
@@ -213,9 +229,14 @@ std::string formatSummary(const JobTotals& t, bool verifyOnly, double elapsedSec
   char time[64];
   std::snprintf(time, sizeof time, "Time: %.1f s, average ", elapsedSeconds);
   out += time + humanBytes(static_cast<uint64_t>(static_cast<double>(moved) / seconds)) + "/s\n";
+  if (!t.verification.method.empty()) out += verificationLine(t.verification, verifyOnly);
   if (!t.errors.empty()) {
     out += "Errors:\n";
-    for (const std::string& e : t.errors) out += "  " + e + "\n";
+    const size_t shown = std::min(t.errors.size(), kSummaryErrors);
+    for (size_t i = 0; i < shown; ++i) out += "  " + t.errors[i] + "\n";
+    if (shown < t.errors.size()) {
+      out += "  ... and " + std::to_string(t.errors.size() - shown) + " more; --json shows all\n";
+    }
   }
   return out;
 }

@@ -52,7 +52,15 @@ std::string elideMiddle(std::string_view text, size_t columns);
 // wrap on writing the last column.
 std::string formatStatusLine(const ProgressState& state, double bytesPerSecond, size_t width);
 
-// The numbers of the worker's "complete" event.
+// What the job's verification did, from its last progress event.
+struct VerifyTotals {
+  std::string method;  // as --verify names it; empty when nothing is verified
+  uint32_t reCopies = 0;  // the most times a copy that fails its check is redone
+  uint64_t checkedFiles = 0;
+  uint64_t failedFiles = 0;
+};
+
+// The numbers of the worker's "complete" event, and of its verification.
 struct JobTotals {
   uint64_t totalBytes = 0;
   uint64_t copiedBytes = 0;
@@ -62,9 +70,11 @@ struct JobTotals {
   uint64_t failedFiles = 0;
   bool cancelled = false;
   std::vector<std::string> errors;
+  VerifyTotals verification;
 };
 
-// The closing summary, several lines each ending in a line feed.
+// The closing summary, several lines each ending in a line feed. Only the
+// first errors are listed: a job can fail thousands of files.
 std::string formatSummary(const JobTotals& totals, bool verifyOnly, double elapsedSeconds);
 
 }  // namespace qv::tools

@@ -17,7 +17,8 @@ namespace qv::tools {
 std::vector<std::string> commandLineUtf8(int argc, char** argv);
 
 // Makes standard output carry UTF-8 and terminal escape sequences where the
-// system needs to be told so.
+// system needs to be told so, and makes a write to a closed pipe fail
+// instead of ending the process (the caller notices the failed stream).
 void prepareConsoleOutput();
 
 // The folder of the running program, where the worker is installed beside it.

@@ -26,7 +26,7 @@ std::vector<std::string> commandLineUtf8(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }
 
-void prepareConsoleOutput() {}
+void prepareConsoleOutput() { signal(SIGPIPE, SIG_IGN); }
 
 std::filesystem::path executableDirectory() {
   return std::filesystem::read_symlink("/proc/self/exe").parent_path();

@@ -1,7 +1,9 @@
 // Text, process and machine; and the one PosixPlatform of the process.
 #include "platform/posix/posix_platform.h"
 
+#include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,7 +39,19 @@ uint32_t PosixPlatform::logicalProcessorCount() {
 }
 
 // Linux output carries whatever bytes are written; there is no code page.
-void PosixPlatform::useUtf8Output() {}
+void PosixPlatform::prepareStandardStreams() {
+  // A host that closed its end of a pipe costs a failed write (EPIPE), which
+  // the event stream ignores, instead of the process: the job still removes
+  // its staging files and returns its exit code.
+  signal(SIGPIPE, SIG_IGN);
+  // A standard stream the host left closed is opened on /dev/null. Otherwise
+  // the first file the job opens would take its number, and event lines
+  // would land in a staging file, or commands be read from a source file.
+  // Filled from 0 upward, each open() returns the very number missing.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) open("/dev/null", O_RDWR);
+  }
+}
 
 bool PosixPlatform::isNotFoundFamily(SysError code) const {
   return posix::isNotFoundFamily(code);

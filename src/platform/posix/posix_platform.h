@@ -17,7 +17,7 @@ class PosixPlatform final : public Platform {
   std::string errorNumberLabel() const override;
   uint32_t processId() override;
   uint32_t logicalProcessorCount() override;
-  void useUtf8Output() override;
+  void prepareStandardStreams() override;
   std::unique_ptr<LineReader> openStandardInput() override;
 
   bool isNotFoundFamily(SysError code) const override;

@@ -27,7 +27,9 @@ uint32_t Win32Platform::logicalProcessorCount() {
   return count > 0 ? count : 1;
 }
 
-void Win32Platform::useUtf8Output() { SetConsoleOutputCP(CP_UTF8); }
+// A write to a pipe whose reader has gone just fails on Windows (there is no
+// signal), and the event stream ignores the failure: only the code page.
+void Win32Platform::prepareStandardStreams() { SetConsoleOutputCP(CP_UTF8); }
 
 bool Win32Platform::isNotFoundFamily(SysError code) const {
   switch (code) {

@@ -14,7 +14,7 @@ class Win32Platform final : public Platform {
   PathStyle pathStyle() const override;
   uint32_t processId() override;
   uint32_t logicalProcessorCount() override;
-  void useUtf8Output() override;
+  void prepareStandardStreams() override;
   bool isNotFoundFamily(SysError code) const override;
   bool isAlreadyExists(SysError code) const override;
   bool isAccessDenied(SysError code) const override;
