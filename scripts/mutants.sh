@@ -110,7 +110,7 @@ locate() {
 build_suite() { cmake --build "$build" -j "$jobs" >"$build/mutant-build.log" 2>&1; }
 run_suite() {
   GTEST_FAIL_FAST=1 timeout "$limit" \
-    ctest --test-dir "$build" -j "$jobs" --stop-on-failure --timeout "$limit" \
+    ctest --test-dir "$build" -j "$jobs" --stop-on-failure --timeout "$limit" --output-on-failure \
     >"$build/mutant-test.log" 2>&1
 }
 
@@ -173,8 +173,11 @@ while IFS= read -r row; do
   if run_suite; then
     verdict=missed; missed+=("$id")
   else
-    verdict=caught; caught=$((caught + 1))
-    grep -q -i 'timeout' "$build/mutant-test.log" && verdict="caught (timeout)"
+    caught=$((caught + 1))
+    # The first failing test, to know which test stands for which fault.
+    by=$(grep -m1 -o -E '\[  FAILED  \] [A-Za-z0-9_/.]+' "$build/mutant-test.log" | cut -c14-)
+    grep -q -E '\*\*\*Timeout' "$build/mutant-test.log" && by="a timeout"
+    verdict="caught by ${by:-a failing run}"
   fi
   restore
   say "$id $verdict   $found: $what ($((SECONDS - start)) s)"
