@@ -170,7 +170,9 @@ while IFS= read -r row; do
   fi
   total=$((total + 1))
   start=$SECONDS
-  if run_suite; then
+  # A timing test may fail once on a loaded machine: a fault counts as
+  # caught only when a second run fails too.
+  if run_suite || run_suite; then
     verdict=missed; missed+=("$id")
   else
     caught=$((caught + 1))
