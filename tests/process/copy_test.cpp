@@ -137,25 +137,6 @@ TEST(CopyJob, MixedTreeIsCopiedWholeInEveryMode) {
   }
 }
 
-// The system copier's two forms meet at 16 MiB; the largest file stands for
-// the files that take many progress reports.
-TEST(CopyJob, LargeFilesAroundTheCopierBoundary) {
-  ScratchDir dir;
-  const fs::path src = dir.path() / "src";
-  makeFile(src / "at-small-form-limit.bin", kSmallFormLimit, 1);
-  makeFile(src / "over-small-form-limit.bin", kSmallFormLimit + 1, 2);
-  makeFile(src / "hundred.bin", 100u << 20, 3);
-  makeFile(src / "small.txt", 100, 4);
-  RequestFields fields = copyOf(src, dir.path() / "dst", kSmallFileReadAhead);
-  fields.verificationMode = 1;
-  const JobOutput job = runJob(dir, fields);
-  EXPECT_EQ(job.exitCode, 0);
-  EXPECT_EQ(job.total("completedFiles"), 4);
-  EXPECT_EQ(job.total("copiedBytes"), static_cast<int64_t>(2 * kSmallFormLimit + 1 +
-                                                           (100u << 20) + 100));
-  expectSameTree(src, dir.path() / "dst" / "src");
-}
-
 TEST(CopyJob, PrePlannedJobReadsThroughReadPaths) {
   ScratchDir dir;
   makeFile(dir.path() / "real/a.bin", 1000, 1);

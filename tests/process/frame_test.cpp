@@ -60,8 +60,9 @@ TEST(Request, MissingFileIsFatal) {
   }
 }
 
-// Every other refusal's message reaches the host the same way; the request
-// tool's tests run the worker on each of them.
+// A refusal's message reaches the host verbatim; the reader's own tests cut
+// a request at every byte, and the request tool's tests run the worker on
+// each refusal.
 TEST(Request, RefusalsReachTheHostVerbatim) {
   tools::RequestOffsets at;
   RequestFields full;
@@ -69,7 +70,6 @@ TEST(Request, RefusalsReachTheHostVerbatim) {
   full.files = {{"a", "", "b", 1, 2}};
   full.directories = {{"a", "", "b"}};
   const std::string valid = writeRequest(full, &at);
-  const std::string ended = "The native worker request ended unexpectedly.";
 
   struct Case {
     std::string name;
@@ -77,14 +77,8 @@ TEST(Request, RefusalsReachTheHostVerbatim) {
     std::string message;
   };
   std::vector<Case> cases = {
-      {"signature cut", tools::truncateAt(valid, 5), ended},
-      {"version cut", tools::truncateAt(valid, at.protocolVersion + 2), ended},
-      {"byte field cut", tools::truncateAt(valid, at.verifyOnly), ended},
-      {"u32 field cut", tools::truncateAt(valid, at.workerCount + 3), ended},
-      {"string length cut", tools::truncateAt(valid, at.destinationRoot + 1), ended},
-      {"string bytes cut", tools::truncateAt(valid, at.sourceRoots[0] + 5), ended},
-      {"u64 field cut", tools::truncateAt(valid, at.files[0].lastWriteTime + 7), ended},
-      {"directory cut", tools::truncateAt(valid, at.directories[0].destinationPath + 4), ended},
+      {"u64 field cut", tools::truncateAt(valid, at.files[0].lastWriteTime + 7),
+       "The native worker request ended unexpectedly."},
   };
   for (uint32_t version : {2u, 4u}) {
     RequestFields v;
