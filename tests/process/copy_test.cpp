@@ -114,6 +114,11 @@ TEST(CopyJob, MixedTreeIsCopiedWholeInEveryMode) {
     fields.verificationMode = mode;
     const JobOutput job = runJob(dir, fields);
     EXPECT_EQ(job.exitCode, 0);
+    // The scan comes first, and its totals reach "complete".
+    uint64_t bytes = 0;
+    for (const auto& file : files) bytes += file.second;
+    EXPECT_EQ(job.lines.at(1), scanCompleteLine(bytes, static_cast<uint32_t>(files.size())));
+    EXPECT_EQ(job.total("totalBytes"), static_cast<int64_t>(bytes));
     EXPECT_EQ(job.total("totalFiles"), static_cast<int64_t>(files.size()));
     EXPECT_EQ(job.total("completedFiles"), static_cast<int64_t>(files.size()));
     EXPECT_EQ(job.total("failedFiles"), 0);

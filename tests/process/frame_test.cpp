@@ -1,7 +1,11 @@
-// The worker's command line, its refusals of broken requests and the shape
-// of an empty job, checked byte for byte on the real binary.
+// The worker's command line, its refusals of broken requests, a missing
+// source root and the shape of an empty job, checked byte for byte on the
+// real binary.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "frame/event_text.h"
 #include "support/worker_run.h"
 
 namespace qv::test {
@@ -100,6 +104,22 @@ TEST(Request, LongestStringIsAccepted) {
   fields.destinationRoot = std::string(16777216, 'x');
   ScratchDir dir;
   expectEmptyJob(runWorkerOn(dir, writeRequest(fields)));
+}
+
+TEST(Request, MissingSourceRootIsFatalWithTheRootAsGiven) {
+  ScratchDir dir;
+  std::filesystem::create_directories(dir.path() / "present");
+  // A second root the job never reaches, and a first one spelled loosely.
+  const std::string missing = dir.text("absent") + "/./x/..";
+  RequestFields request;
+  request.sourceRoots = {missing, dir.text("present")};
+  request.destinationRoot = dir.text("out");
+  const ProcessResult result = runWorkerOn(dir, writeRequest(request));
+  EXPECT_EQ(result.exitCode, 1);
+  const std::vector<std::string> expected = {
+      kHelloLine, fatalLine("Source path was not found: " + jsonEscape(missing))};
+  EXPECT_EQ(eventLines(result.out), expected);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "out"));
 }
 
 TEST(EmptyJob, CompletesWithStandardInputClosedOrOpen) {
