@@ -1,5 +1,7 @@
 #include "copy/system_copy.h"
 
+#include <chrono>
+#include <filesystem>
 #include <functional>
 
 #include "copy/copy_test_fixture.h"
@@ -36,6 +38,15 @@ TEST(SystemCopy, FailuresLeaveNoStagingFileAndNoDestination) {
        [](CopyHarness& h, uint32_t) { appendTo(h.at("src/f"), "more"); }, changed},
       {"source grew during a small copy", 1000, growSourceAfter(Op::CopySmallFile), changed},
       {"source grew during a large copy", large, growSourceAfter(Op::CopyLargeFile), changed},
+      {"source rewritten in place during a copy", 1000,
+       [](CopyHarness& h, uint32_t) {
+         h.platform.addHook(Op::CopySmallFile, When::After, [&h](const std::u16string&) {
+           std::filesystem::last_write_time(h.at("src/f"),
+                                            std::filesystem::last_write_time(h.at("src/f")) -
+                                                std::chrono::hours(1));
+         });
+       },
+       changed},
       {"source gone, no recorded time", 1000,
        [](CopyHarness& h, uint32_t index) {
          h.request.files[index].lastWriteTime = 0;
@@ -88,6 +99,7 @@ TEST(SystemCopy, RetryAfterATransientFailureCompletes) {
 
 TEST(SystemCopy, ReadOnlyStaleStagingFileIsReplaced) {
   CopyHarness h;
+  h.request.retryCount = 0;  // replaced within the one attempt, not by a retry
   const uint32_t index = h.plan("src/f", "fresh", "dst/f");
   const std::filesystem::path staging(h.planner.stagingPathFor(h.request.files[index], index));
   writeBytes(staging, "stale and longer");

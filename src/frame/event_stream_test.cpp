@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "frame/request.h"
 
 namespace qv {
@@ -49,24 +47,6 @@ TEST(EventStream, UnconvertiblePathBecomesEmptyText) {
   EXPECT_EQ(output.pending,
             "{\"type\":\"item\",\"status\":\"skipped\",\"source\":\"\",\"destination\":\"d\","
             "\"size\":0,\"error\":\"\"}\n");
-}
-
-TEST(EventStream, LinesFromManyThreadsNeverInterleave) {
-  CapturedOutput output;
-  EventStream events(output);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([&, t] {
-      std::string line(100, static_cast<char>('a' + t));
-      for (int i = 0; i < 200; ++i) events.emitLine(line);
-    });
-  }
-  for (auto& t : threads) t.join();
-  std::string all = output.flushed;
-  ASSERT_EQ(all.size(), 8u * 200u * 101u);
-  for (size_t at = 0; at < all.size(); at += 101) {
-    EXPECT_EQ(all.find_first_not_of(all[at], at), at + 100);
-  }
 }
 
 TEST(FatalEvent, EscapesTheMessage) {

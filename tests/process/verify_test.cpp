@@ -1,6 +1,6 @@
 // Verify-only jobs on real files through the built worker: the outcome of
-// each mode, the exact "complete" event and error list, the thread counts
-// the host sees, and what cancel and pause do to a running check.
+// each mode, the exact "complete" event and error list, and what cancel and
+// pause do to a running check.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -50,34 +50,9 @@ void expectLastVerifyEvent(const JobOutput& o, const std::string& message, uint6
   EXPECT_EQ(eventField(last, "queueDepth"), "0");
 }
 
-TEST(VerifyOnly, EqualFilesPassEveryMode) {
-  ScratchDir dir;
-  std::vector<FileEntryFields> files;
-  uint64_t total = 0;
-  for (size_t size : {size_t{0}, size_t{65536}, size_t{65537}, size_t{131072},
-                      size_t{131073}, size_t{16 << 20} + 1}) {
-    const std::string name = std::to_string(size);
-    const std::string bytes = patternBytes(size);
-    writeBytes(dir.path() / ("s" + name), bytes);
-    writeBytes(dir.path() / ("d" + name), bytes);
-    files.push_back({dir.text("s" + name), "", dir.text("d" + name), size, 0});
-    total += size;
-  }
-  for (uint8_t mode = 0; mode <= 4; ++mode) {
-    RequestFields fields = verifyJob(mode, files);
-    fields.workerCount = 3;
-    const JobOutput o = runJob(dir, fields);
-    EXPECT_EQ(o.exitCode, 0) << int{mode};
-    EXPECT_EQ(o.lines.front(), kHelloLine);
-    EXPECT_EQ(o.complete(), completeLine(total, 6, 6, 0, false, "")) << int{mode};
-    EXPECT_EQ(o.items("completed").size(), 6u);
-    expectLastVerifyEvent(o, "Verification complete.", total, 6, 0, 3);
-    // Nothing but the phase's progress, its items and the two frame events.
-    EXPECT_EQ(o.lines.size(), 2 + o.items().size() + o.progress("verify").size());
-  }
-}
-
-TEST(VerifyOnly, FailuresAreReportedAndListedExactly) {
+// Each mode against a passing copy and failing ones; the window boundaries
+// and the buffer sizes are checked on the check itself (a unit test).
+TEST(VerifyOnly, EveryModePassesAndFailsAsReported) {
   ScratchDir dir;
   const std::string bytes = patternBytes(1 << 20);
   std::string far = bytes;  // differs outside the sampled windows
@@ -144,35 +119,9 @@ TEST(VerifyOnly, FailuresAreReportedAndListedExactly) {
     EXPECT_EQ(o.complete(), completeLine(total, count, count - failed, failed, false, errors))
         << int{c.mode};
     expectLastVerifyEvent(o, "Verification complete.", total, count, failed, 1);
-  }
-}
-
-TEST(VerifyOnly, TargetWorkersFollowTheRequestedCounts) {
-  ScratchDir dir;
-  writeBytes(dir.path() / "s", "");
-  writeBytes(dir.path() / "d", "");
-  struct Case {
-    uint32_t workerCount;
-    uint32_t minimumWorkerCount;
-    uint32_t items;
-    uint32_t workers;
-  };
-  const Case cases[] = {
-      {8, 1, 3, 3}, {300, 400, 130, 128}, {8, 200, 500, 200}, {2, 6, 10, 6}, {8, 1, 0, 0},
-  };
-  for (const Case& c : cases) {
-    // Mode 0 on empty files: the counts are all that is under test.
-    RequestFields fields = verifyJob(
-        0, std::vector<FileEntryFields>(c.items, {dir.text("s"), "", dir.text("d"), 0, 0}));
-    fields.workerCount = c.workerCount;
-    fields.minimumWorkerCount = c.minimumWorkerCount;
-    const JobOutput o = runJob(dir, fields);
-    EXPECT_EQ(o.exitCode, 0);
-    for (const std::string& p : o.progress()) {
-      EXPECT_EQ(eventField(p, "targetWorkers"), std::to_string(c.workers)) << c.workerCount;
-    }
-    expectLastVerifyEvent(o, "Verification complete.", 0, c.items, 0, c.workers);
-    EXPECT_EQ(o.complete(), completeLine(0, c.items, c.items, 0, false, ""));
+    // Nothing but the phase's progress, its items and the two frame events.
+    EXPECT_EQ(o.lines.front(), kHelloLine);
+    EXPECT_EQ(o.lines.size(), 2 + o.items().size() + o.progress("verify").size());
   }
 }
 
