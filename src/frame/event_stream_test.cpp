@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "frame/request.h"
+#include "request/request.h"
 
 namespace qv {
 namespace {

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "frame/request.h"
+#include "request/request.h"
 
 namespace qv {
 
