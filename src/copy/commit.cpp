@@ -39,8 +39,9 @@ bool verifyCopy(Verifier& verifier, const WorkerRequest& request, const PlannedF
 
 bool commitStaged(JobContext& job, PlannedFile& item, std::string& error) {
   if (item.committed) return true;
-  const ExistingTarget existing =
-      job.request.conflictPolicy == 1 ? ExistingTarget::Replace : ExistingTarget::Fail;
+  const ExistingTarget existing = conflictPolicyOf(job.request) == ConflictPolicy::kOverwrite
+                                      ? ExistingTarget::Replace
+                                      : ExistingTarget::Fail;
   if (SysError err =
           job.platform.renameFile(item.stagingPath, item.destinationPath, existing)) {
     error = "Atomic commit failed: " + job.errorText(err);
@@ -68,7 +69,7 @@ void finishItem(CopyContext& copy, uint32_t itemIndex, bool ok, const std::strin
     return;
   }
   job.counters.copiedFiles.fetch_add(1);
-  if (job.request.verificationMode != 0) return;  // the verification stage ends it
+  if (job.request.verificationMode != kVerifyNone) return;  // the verification stage ends it
 
   if (item.committed) {
     reportCompleted(job, item, !hasOption(job.request, kSuppressCompletedEvents));

@@ -14,10 +14,11 @@
 #include "copy/read_ahead.h"
 #include "copy/read_ahead_queue.h"
 #include "copy/system_copy.h"
+#include "frame/worker_count.h"
 #include "paths/destination_planning.h"
 #include "paths/source_scan.h"
 #include "progress/progress.h"
-#include "verify/worker_count.h"
+#include "verify/verify_item.h"
 
 namespace qv {
 namespace {
@@ -188,7 +189,7 @@ void runCopyPhase(JobContext& job) {
   if (!runCopyStage(copy, processors)) return;
   if (job.control.cancelled()) return;
 
-  if (request.verificationMode != 0) {
+  if (request.verificationMode != kVerifyNone) {
     std::vector<uint32_t> verificationList;
     const uint32_t count = static_cast<uint32_t>(request.files.size());
     for (uint32_t i = 0; i < count; ++i) {

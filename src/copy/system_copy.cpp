@@ -51,7 +51,7 @@ bool attempt(CopyContext& copy, uint32_t itemIndex, std::string& error) {
   if (skipped) return true;
 
   const bool direct = hasOption(request, kDirectWrite);
-  const bool overwrite = request.conflictPolicy == 1;
+  const bool overwrite = conflictPolicyOf(request) == ConflictPolicy::kOverwrite;
   item.stagingPath =
       direct ? item.destinationPath : copy.planner.stagingPathFor(item, itemIndex);
   const std::u16string& source = item.readPath.empty() ? item.sourcePath : item.readPath;

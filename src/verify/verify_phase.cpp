@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
+#include "frame/worker_count.h"
 #include "progress/progress.h"
 #include "verify/verify_item.h"
-#include "verify/worker_count.h"
 
 namespace qv {
 namespace {
