@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "copy/retry.h"
 #include "copy/staging_cleanup.h"
 #include "copy/system_copy.h"
 #include "verify/verify_item.h"
@@ -104,19 +105,15 @@ void verifyCommitWorker(CopyContext& copy, const std::vector<uint32_t>& verifica
     bool ok = verifyCopy(verifier, request, item, error);
     if (!ok && !job.control.cancelled()) {
       counters.retryQueue.fetch_add(1);
-      for (uint32_t retry = 0; retry < request.retryCount && !job.control.cancelled();
-           ++retry) {
+      ok = withRetries(job, false, [&] {
         item.copied = false;
         subtractFloorZero(counters.copiedBytes, item.size);
         // The staged copy that failed its check would only be met (and
         // removed) by the copier's first try.
         if (!item.committed) discardFile(job.platform, item.stagingPath);
-        if (copyWithSystemCopier(copy, itemIndex, error) &&
-            verifyCopy(verifier, request, item, error)) {
-          ok = true;
-          break;
-        }
-      }
+        return copyWithSystemCopier(copy, itemIndex, error) &&
+               verifyCopy(verifier, request, item, error);
+      });
       counters.retryQueue.fetch_sub(1);
     }
 
