@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "copy/copy_context.h"
 
@@ -24,11 +23,13 @@ bool commitStaged(JobContext& job, PlannedFile& item, std::string& error);
 // deleted.
 void finishItem(CopyContext& copy, uint32_t itemIndex, bool ok, const std::string& error);
 
-// Thread body of the copy phase's verification stage. Claims positions of
-// `verificationList` (item indices) through counters.nextItemIndex,
-// verifies each staged (or directly written) copy, re-copies a failing one
-// up to retryCount times through the system copier, and commits it.
-void verifyCommitWorker(CopyContext& copy, const std::vector<uint32_t>& verificationList);
+// An item's failure: counted, given its line in the error list and its
+// "failed" event.
+void reportFailure(JobContext& job, const PlannedFile& item, const std::string& error);
+
+// An item's success: counted, and given its "completed" event when
+// `sendEvent` is true.
+void reportCompleted(JobContext& job, const PlannedFile& item, bool sendEvent);
 
 }  // namespace qv
 

@@ -12,6 +12,7 @@
 #include "copy/read_ahead.h"
 #include "copy/read_ahead_queue.h"
 #include "copy/system_copy.h"
+#include "copy/verification_stage.h"
 #include "frame/thread_group.h"
 #include "frame/worker_count.h"
 #include "paths/destination_planning.h"
