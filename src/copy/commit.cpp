@@ -1,20 +1,10 @@
 #include "copy/commit.h"
 
 #include "copy/staging_cleanup.h"
+#include "frame/item_outcome.h"
 #include "verify/verify_item.h"
 
 namespace qv {
-
-void reportFailure(JobContext& job, const PlannedFile& item, const std::string& error) {
-  job.counters.failedFiles.fetch_add(1);
-  job.errors.recordFailure(item.sourcePath, item.destinationPath, error);
-  job.events.emitItemEvent("failed", item, error);
-}
-
-void reportCompleted(JobContext& job, const PlannedFile& item, bool sendEvent) {
-  job.counters.completedFiles.fetch_add(1);
-  if (sendEvent) job.events.emitItemEvent("completed", item, {});
-}
 
 bool commitStaged(JobContext& job, PlannedFile& item, std::string& error) {
   if (item.committed) return true;
@@ -38,7 +28,7 @@ void finishItem(CopyContext& copy, uint32_t itemIndex, bool ok, const std::strin
   PlannedFile& item = copy.item(itemIndex);
   const bool cancelled = job.control.cancelled();
   if (!ok) {
-    if (!cancelled) reportFailure(job, item, error);
+    if (!cancelled) reportItemFailed(job, item, error);
     return;
   }
   if (!item.copied && !item.committed) return;  // skipped, already reported
@@ -51,17 +41,17 @@ void finishItem(CopyContext& copy, uint32_t itemIndex, bool ok, const std::strin
   if (job.request.verificationMode != kVerifyNone) return;  // the verification stage ends it
 
   if (item.committed) {
-    reportCompleted(job, item, !hasOption(job.request, kSuppressCompletedEvents));
+    reportItemCompleted(job, item, !hasOption(job.request, kSuppressCompletedEvents));
     return;
   }
   std::string commitError;
   if (commitStaged(job, item, commitError)) {
     // A staged item reports its commit even when completed events are
     // suppressed: the host learns of the rename only from this event.
-    reportCompleted(job, item, true);
+    reportItemCompleted(job, item, true);
     return;
   }
-  reportFailure(job, item, commitError);
+  reportItemFailed(job, item, commitError);
 }
 
 }  // namespace qv

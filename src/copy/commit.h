@@ -23,14 +23,6 @@ bool commitStaged(JobContext& job, PlannedFile& item, std::string& error);
 // deleted.
 void finishItem(CopyContext& copy, uint32_t itemIndex, bool ok, const std::string& error);
 
-// An item's failure: counted, given its line in the error list and its
-// "failed" event.
-void reportFailure(JobContext& job, const PlannedFile& item, const std::string& error);
-
-// An item's success: counted, and given its "completed" event when
-// `sendEvent` is true.
-void reportCompleted(JobContext& job, const PlannedFile& item, bool sendEvent);
-
 }  // namespace qv
 
 #endif  // QV_COPY_COMMIT_H_

@@ -6,6 +6,7 @@
 #include "copy/retry.h"
 #include "copy/staging_cleanup.h"
 #include "copy/system_copy.h"
+#include "frame/item_outcome.h"
 #include "verify/verify_item.h"
 
 namespace qv {
@@ -59,11 +60,11 @@ void verifyCommitWorker(CopyContext& copy, const std::vector<uint32_t>& verifica
     }
 
     if (ok && commitStaged(job, item, error)) {
-      reportCompleted(job, item, !hasOption(request, kSuppressCompletedEvents));
+      reportItemCompleted(job, item, !hasOption(request, kSuppressCompletedEvents));
     } else if (!job.control.cancelled()) {
       discardFile(job.platform, item.stagingPath);
       counters.verifyFailedFiles.fetch_add(1);
-      reportFailure(job, item, error);
+      reportItemFailed(job, item, error);
     }
     if (!job.control.cancelled()) {
       counters.verifiedBytes.fetch_add(item.size);

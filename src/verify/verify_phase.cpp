@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "frame/item_outcome.h"
 #include "frame/thread_group.h"
 #include "frame/worker_count.h"
 #include "progress/progress.h"
@@ -20,13 +21,10 @@ void verifyOne(JobContext& job, Verifier& verifier, const PlannedFile& item) {
   try {
     verifyItem(verifier, item, job.request.verificationMode, job.request.bufferSize,
                VerifyTarget::Destination);
-    counters.completedFiles.fetch_add(1);
-    job.events.emitItemEvent("completed", item, "");
+    reportItemCompleted(job, item, true);
   } catch (const VerificationFailure& failure) {
     counters.verifyFailedFiles.fetch_add(1);
-    counters.failedFiles.fetch_add(1);
-    job.errors.recordFailure(item.sourcePath, item.destinationPath, failure.what());
-    job.events.emitItemEvent("failed", item, failure.what());
+    reportItemFailed(job, item, failure.what());
   }
   counters.verifiedBytes.fetch_add(item.size);
   counters.verifiedFiles.fetch_add(1);
