@@ -17,8 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/text.h"
 #include "frame/job_context.h"
-#include "frame/text.h"
 #include "paths/source_scan.h"
 
 namespace {

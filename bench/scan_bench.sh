@@ -6,8 +6,9 @@
 #
 # The tree (1000 folders of 100 one-byte files, 101,001 entries with its root)
 # is generated once under /tmp and reused. The scan is compiled from
-# bench/scan_bench.cpp against build/linux-release/libqv_engine.a (or the
-# library QV_ENGINE_LIB names), so build that preset first. Both contenders run warm: each is run once before it is
+# bench/scan_bench.cpp against the engine's layer libraries in
+# build/linux-release (or the build folder QV_BUILD_DIR names), so build that
+# preset first. Both contenders run warm: each is run once before it is
 # timed, and the best of `runs` counts. strace, when present, counts the
 # scan's system calls in one more run.
 set -eu
@@ -15,7 +16,12 @@ set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 tree=${1:-/tmp/qv-scan-bench-tree}
 runs=${2:-5}
-lib=${QV_ENGINE_LIB:-$here/build/linux-release/libqv_engine.a}
+build=${QV_BUILD_DIR:-$here/build/linux-release}
+# The layers the scan needs, each before the layers below it.
+libs=""
+for layer in paths progress frame request platform base; do
+  libs="$libs $build/libqv_$layer.a"
+done
 bin=/tmp/qv-scan-bench
 
 if [ ! -f "$tree/.complete" ]; then
@@ -30,9 +36,9 @@ if [ ! -f "$tree/.complete" ]; then
   touch "$tree/.complete"
 fi
 
-[ -f "$lib" ] || { echo "build the linux-release preset first ($lib)"; exit 1; }
+[ -f "$build/libqv_paths.a" ] || { echo "build the linux-release preset first ($build)"; exit 1; }
 g++ -std=c++20 -O2 -Wall -Wextra -Wpedantic -I"$here/src" "$here/bench/scan_bench.cpp" \
-  "$lib" -lcrypto -pthread -o "$bin"
+  $libs -lcrypto -pthread -o "$bin"
 
 # find's wall and processor time (user + system, with wc), best of `runs`.
 timing=/tmp/qv-scan-bench.time

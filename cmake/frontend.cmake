@@ -1,6 +1,7 @@
 # The host-side tools: quorvel-copy (a front end that runs the worker beside
 # it) and quorvel-request (request files to JSON and back), with their tests.
-# They share the request writer and nothing of the worker's engine.
+# They share the request writer; quorvel-request also takes the worker's
+# request reader (qv_request) for its verdict, and nothing else of the engine.
 
 # CLI11 and nlohmann-json are header-only. Only their own folders are put on
 # the include path: adding /usr/include itself would hand the Windows
@@ -22,7 +23,8 @@ list(FILTER QV_FRONTEND_SOURCES EXCLUDE REGEX "_${QV_OTHER_PLATFORM_DIR}\\.cpp$"
 add_library(qv_frontend STATIC ${QV_FRONTEND_SOURCES})
 target_include_directories(qv_frontend PUBLIC ${CMAKE_SOURCE_DIR}/tools)
 target_include_directories(qv_frontend SYSTEM PUBLIC ${QV_FRONTEND_THIRD_PARTY})
-target_link_libraries(qv_frontend PUBLIC qv_child_process qv_request_writer Threads::Threads)
+target_link_libraries(qv_frontend PUBLIC qv_child_process qv_request_writer qv_request
+                      Threads::Threads)
 if(WIN32)
   target_link_libraries(qv_frontend PUBLIC shell32)
 endif()

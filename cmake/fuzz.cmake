@@ -1,6 +1,7 @@
 # libFuzzer targets with AddressSanitizer and UndefinedBehaviorSanitizer
-# (clang only). The engine and the request writer are instrumented for
-# coverage and sanitizers; each target links libFuzzer's main. Configured by
+# (clang only). Every layer of the engine and the request writer are
+# instrumented for coverage and sanitizers; each target links libFuzzer's main
+# and the layers it calls. Configured by
 # the linux-fuzz preset, run by scripts/fuzz.sh.
 if(NOT QV_FUZZ)
   return()
@@ -11,20 +12,22 @@ endif()
 
 set(QV_FUZZ_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=undefined
                        -fno-omit-frame-pointer)
-foreach(lib qv_engine qv_request_writer)
-  target_compile_options(${lib} PRIVATE -fsanitize=fuzzer-no-link ${QV_FUZZ_SANITIZERS})
+foreach(layer IN LISTS QV_LAYER_NAMES)
+  target_compile_options(qv_${layer} PRIVATE -fsanitize=fuzzer-no-link ${QV_FUZZ_SANITIZERS})
 endforeach()
+target_compile_options(qv_request_writer PRIVATE -fsanitize=fuzzer-no-link ${QV_FUZZ_SANITIZERS})
 
+# qv_fuzz_target(<name> <libraries>): the libraries hold what the target calls.
 function(qv_fuzz_target name)
   add_executable(fuzz_${name} ${CMAKE_SOURCE_DIR}/fuzz/${name}_fuzz.cpp)
   target_compile_options(fuzz_${name} PRIVATE -fsanitize=fuzzer ${QV_FUZZ_SANITIZERS})
   target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer,address,undefined)
-  target_link_libraries(fuzz_${name} PRIVATE qv_engine ${ARGN})
+  target_link_libraries(fuzz_${name} PRIVATE ${ARGN})
 endfunction()
 
-qv_fuzz_target(request_reader qv_request_writer)
-qv_fuzz_target(path_algebra)
-qv_fuzz_target(json_escape)
+qv_fuzz_target(request_reader qv_request qv_frame qv_request_writer)
+qv_fuzz_target(path_algebra qv_paths)
+qv_fuzz_target(json_escape qv_frame)
 
 # Regenerates the request reader's seed corpus: make_request_seeds <folder>.
 add_executable(make_request_seeds ${CMAKE_SOURCE_DIR}/fuzz/make_request_seeds.cpp)

@@ -30,10 +30,10 @@ list(FILTER QV_TEST_SUPPORT_SOURCES EXCLUDE REGEX "_${QV_OTHER_PLATFORM_DIR}\\.c
 
 add_library(qv_test_support STATIC ${QV_TEST_SUPPORT_SOURCES})
 target_include_directories(qv_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(qv_test_support PUBLIC gtest qv_request_writer qv_engine qv_child_process)
+target_link_libraries(qv_test_support PUBLIC gtest qv_request_writer qv_job qv_child_process)
 
 add_executable(qv_unit_tests ${QV_UNIT_TEST_SOURCES})
-target_link_libraries(qv_unit_tests PRIVATE qv_engine qv_test_support gtest_main)
+target_link_libraries(qv_unit_tests PRIVATE qv_job qv_test_support gtest_main)
 if(ZLIB_FOUND)
   target_compile_definitions(qv_unit_tests PRIVATE QV_TEST_HAVE_ZLIB=1)
   target_link_libraries(qv_unit_tests PRIVATE ZLIB::ZLIB)
@@ -51,3 +51,7 @@ add_test(NAME process COMMAND qv_process_tests --gtest_brief=1)
 set_tests_properties(process PROPERTIES
   ENVIRONMENT "QV_WORKER=$<TARGET_FILE:worker>")
 set_tests_properties(unit process PROPERTIES TIMEOUT 900)
+
+# No engine file includes a header of a layer above its own.
+add_test(NAME layers COMMAND ${CMAKE_COMMAND} -DQV_SOURCE_DIR=${CMAKE_SOURCE_DIR}
+         -DQV_LAYER_TABLE=${QV_LAYER_TABLE} -P ${CMAKE_SOURCE_DIR}/cmake/check_layers.cmake)

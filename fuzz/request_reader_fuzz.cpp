@@ -12,8 +12,8 @@
 #include <string_view>
 
 #include "frame/event_text.h"
-#include "frame/request.h"
-#include "frame/request_reader.h"
+#include "request/request.h"
+#include "request/request_reader.h"
 #include "request_writer/request_writer.h"
 
 namespace {

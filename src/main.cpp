@@ -5,7 +5,7 @@
 #include <string>
 
 #include "frame/event_stream.h"
-#include "frame/job_run.h"
+#include "job/job_run.h"
 #include "platform/platform.h"
 
 namespace {

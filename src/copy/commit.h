@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "copy/copy_context.h"
 
@@ -23,12 +22,6 @@ bool commitStaged(JobContext& job, PlannedFile& item, std::string& error);
 // cancelled item is dropped without a count or an event, its staging file
 // deleted.
 void finishItem(CopyContext& copy, uint32_t itemIndex, bool ok, const std::string& error);
-
-// Thread body of the copy phase's verification stage. Claims positions of
-// `verificationList` (item indices) through counters.nextItemIndex,
-// verifies each staged (or directly written) copy, re-copies a failing one
-// up to retryCount times through the system copier, and commits it.
-void verifyCommitWorker(CopyContext& copy, const std::vector<uint32_t>& verificationList);
 
 }  // namespace qv
 

@@ -3,6 +3,7 @@
 #include "copy/copy_test_fixture.h"
 #include "copy/staging_cleanup.h"
 #include "copy/system_copy.h"
+#include "copy/verification_stage.h"
 
 namespace qv::test {
 namespace {

@@ -2,8 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <exception>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -14,63 +12,16 @@
 #include "copy/read_ahead.h"
 #include "copy/read_ahead_queue.h"
 #include "copy/system_copy.h"
+#include "copy/verification_stage.h"
+#include "frame/thread_group.h"
+#include "frame/worker_count.h"
 #include "paths/destination_planning.h"
 #include "paths/source_scan.h"
 #include "progress/progress.h"
-#include "verify/worker_count.h"
+#include "verify/verify_item.h"
 
 namespace qv {
 namespace {
-
-// Threads started by one stage, joined in start order. When a start fails
-// the job is cancelled, so that the threads already running come to an end,
-// and they are joined before the failure leaves the phase. Nothing may leave
-// a thread body (the process would end without a word): a failure there
-// (memory, the event stream) cancels the job and is raised by joinAll once
-// every thread has ended, so the job ends as fatal.
-class StageThreads {
- public:
-  explicit StageThreads(JobContext& job) : job_(job) {}
-  ~StageThreads() {
-    if (!threads_.empty()) {
-      job_.control.cancel();
-      for (std::thread& thread : threads_) thread.join();
-    }
-  }
-
-  template <typename Body>
-  void start(Body body) {
-    threads_.emplace_back([this, body] {
-      FolderReuseScope reuse(job_.platform);
-      try {
-        body();
-      } catch (...) {
-        capture(std::current_exception());
-      }
-    });
-  }
-
-  void joinAll() {
-    for (std::thread& thread : threads_) thread.join();
-    threads_.clear();
-    std::lock_guard<std::mutex> lock(failureMutex_);
-    if (failure_) std::rethrow_exception(failure_);
-  }
-
- private:
-  void capture(std::exception_ptr failure) {
-    {
-      std::lock_guard<std::mutex> lock(failureMutex_);
-      if (!failure_) failure_ = std::move(failure);
-    }
-    job_.control.cancel();
-  }
-
-  JobContext& job_;
-  std::vector<std::thread> threads_;
-  std::mutex failureMutex_;  // guards failure_
-  std::exception_ptr failure_;
-};
 
 // Takes buffers already in memory before starting a new file, and ends only
 // when the read-ahead side has nothing more to give.
@@ -135,7 +86,7 @@ bool runCopyStage(CopyContext& copy, uint32_t processors) {
   std::atomic<uint32_t> nextSmall{0};
   std::atomic<uint32_t> remainingReaders{split.readers};
   {
-    StageThreads threads(job);
+    ThreadGroup threads(job);
     for (uint32_t i = 0; i < split.copyWorkers; ++i) {
       threads.start([&] { copyWorker(copy, queue, nextCopy, copyOrder); });
     }
@@ -160,7 +111,7 @@ void runVerificationStage(CopyContext& copy, uint32_t processors,
                             static_cast<uint32_t>(verificationList.size()));
   progress.start();
   {
-    StageThreads threads(job);
+    ThreadGroup threads(job);
     for (uint32_t i = 0; i < threadCount; ++i) {
       threads.start([&] { verifyCommitWorker(copy, verificationList); });
     }
@@ -188,7 +139,7 @@ void runCopyPhase(JobContext& job) {
   if (!runCopyStage(copy, processors)) return;
   if (job.control.cancelled()) return;
 
-  if (request.verificationMode != 0) {
+  if (request.verificationMode != kVerifyNone) {
     std::vector<uint32_t> verificationList;
     const uint32_t count = static_cast<uint32_t>(request.files.size());
     for (uint32_t i = 0; i < count; ++i) {

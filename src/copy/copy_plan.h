@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "frame/request.h"
 #include "paths/path_algebra.h"
+#include "request/request.h"
 
 namespace qv {
 

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "copy/commit.h"
+#include "copy/retry.h"
 #include "copy/staging_cleanup.h"
 #include "copy/system_copy.h"
 
@@ -240,10 +241,8 @@ void writeBufferedItem(CopyContext& copy, const ReadAheadBuffer& buffer) {
   } catch (const std::exception& failure) {
     error = failure.what();
   }
-  for (uint32_t retry = 0; !ok && retry < job.request.retryCount && !job.control.cancelled();
-       ++retry) {
-    ok = copyWithSystemCopier(copy, buffer.itemIndex, error);
-  }
+  ok = withRetries(job, ok,
+                   [&] { return copyWithSystemCopier(copy, buffer.itemIndex, error); });
   finishItem(copy, buffer.itemIndex, ok, error);
   job.counters.activeWorkers.fetch_sub(1);
 }

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "copy/commit.h"
+#include "copy/retry.h"
 #include "copy/staging_cleanup.h"
 
 namespace qv {
@@ -51,7 +52,7 @@ bool attempt(CopyContext& copy, uint32_t itemIndex, std::string& error) {
   if (skipped) return true;
 
   const bool direct = hasOption(request, kDirectWrite);
-  const bool overwrite = request.conflictPolicy == 1;
+  const bool overwrite = conflictPolicyOf(request) == ConflictPolicy::kOverwrite;
   item.stagingPath =
       direct ? item.destinationPath : copy.planner.stagingPathFor(item, itemIndex);
   const std::u16string& source = item.readPath.empty() ? item.sourcePath : item.readPath;
@@ -135,13 +136,9 @@ bool copyWithSystemCopier(CopyContext& copy, uint32_t itemIndex, std::string& er
 void copyItem(CopyContext& copy, uint32_t itemIndex) {
   JobContext& job = copy.job;
   job.counters.activeWorkers.fetch_add(1);
-  const uint64_t attempts = uint64_t{job.request.retryCount} + 1;
-  bool ok = false;
   std::string error;
-  for (uint64_t done = 0; done < attempts && !job.control.cancelled(); ++done) {
-    ok = copyWithSystemCopier(copy, itemIndex, error);
-    if (ok) break;
-  }
+  const auto tryOnce = [&] { return copyWithSystemCopier(copy, itemIndex, error); };
+  const bool ok = withRetries(job, !job.control.cancelled() && tryOnce(), tryOnce);
   finishItem(copy, itemIndex, ok, error);
   job.counters.activeWorkers.fetch_sub(1);
 }

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "frame/event_text.h"
-#include "frame/request.h"
+#include "request/request.h"
 
 namespace qv {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "frame/request.h"
+#include "request/request.h"
 
 namespace qv {
 namespace {

@@ -7,8 +7,8 @@
 #include "frame/event_stream.h"
 #include "frame/failure_texts.h"
 #include "frame/job_counters.h"
-#include "frame/request.h"
 #include "platform/platform.h"
+#include "request/request.h"
 
 namespace qv {
 

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "frame/request_reader.h"
+#include "request/request_reader.h"
 
 namespace qv {
 

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "frame/request.h"
 #include "platform/platform.h"
+#include "request/request.h"
 
 namespace qv {
 

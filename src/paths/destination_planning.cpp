@@ -1,5 +1,6 @@
 #include "paths/destination_planning.h"
 
+#include "frame/item_outcome.h"
 #include "paths/path_algebra.h"
 
 namespace qv {
@@ -171,8 +172,7 @@ bool DestinationPlanner::prepareDestination(PlannedFile& item, bool& skipped,
     case DestinationAction::kSkip:
       // Left unresolved: the item is finished without being copied.
       skipped = true;
-      job_.counters.skippedFiles.fetch_add(1);
-      job_.events.emitItemEvent("skipped", item, "");
+      reportItemSkipped(job_, item);
       return true;
     case DestinationAction::kCopy:
       break;

@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "frame/job_context.h"
-#include "frame/request.h"
+#include "request/request.h"
 
 namespace qv {
 

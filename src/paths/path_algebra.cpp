@@ -7,10 +7,6 @@ namespace {
 constexpr std::u16string_view kDot = u".";
 constexpr std::u16string_view kDotDot = u"..";
 
-bool isAsciiLetter(char16_t c) {
-  return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
-}
-
 // Windows root-name forms, tried in order: drive, device or long-path prefix,
 // server name. `\??\` has a root name only through the prefix form.
 std::size_t rootNameLength(PathStyle style, std::u16string_view p) {
@@ -116,18 +112,6 @@ bool sameElement(const PathElement& a, const PathElement& b) {
 }
 
 }  // namespace
-
-bool isSeparator(PathStyle style, char16_t c) {
-  return c == u'/' || (style == PathStyle::Windows && c == u'\\');
-}
-
-char16_t preferredSeparator(PathStyle style) {
-  return style == PathStyle::Windows ? u'\\' : u'/';
-}
-
-bool startsWithDriveDesignator(std::u16string_view text) {
-  return text.size() >= 2 && isAsciiLetter(text[0]) && text[1] == u':';
-}
 
 std::u16string rootName(PathStyle style, std::u16string_view path) {
   return std::u16string(path.substr(0, rootNameLength(style, path)));

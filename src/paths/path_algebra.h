@@ -22,15 +22,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/path_style.h"
+
 namespace qv {
-
-enum class PathStyle { Windows, Posix };
-
-bool isSeparator(PathStyle style, char16_t c);
-char16_t preferredSeparator(PathStyle style);
-
-// True when `text` begins with an ASCII letter followed by `:` (`C:`).
-bool startsWithDriveDesignator(std::u16string_view text);
 
 std::u16string rootName(PathStyle style, std::u16string_view path);
 bool hasRootDirectory(PathStyle style, std::u16string_view path);

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "paths/path_algebra.h"
 #include "support/fault_platform.h"
 #include "support/worker_run.h"
 

@@ -21,7 +21,7 @@
 #include <memory>
 #include <string>
 
-#include "paths/path_algebra.h"
+#include "base/path_style.h"
 
 namespace qv {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "frame/request.h"
+#include "request/request.h"
 #include "verify/verifier.h"
 
 namespace qv {

@@ -10,6 +10,7 @@
 #include "frontend/request_parse.h"
 #include "frontend/system.h"
 #include "frontend/verify_list.h"
+#include "request/request_reader.h"
 
 namespace qv::tools {
 namespace {
@@ -26,7 +27,7 @@ bool readFile(const std::string& path, std::string& bytes) {
 int dump(const std::string& path) {
   std::string bytes;
   if (!readFile(path, bytes)) {
-    std::cerr << kUnableToOpenRequest << '\n';
+    std::cerr << kRequestUnableToOpen << '\n';
     return 1;
   }
   try {

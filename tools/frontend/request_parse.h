@@ -1,7 +1,7 @@
 // Reads a request file back into the writer's record, for the request tool.
-// It refuses a broken file with exactly the sentence the worker would send in
-// its "fatal" event, so a host developer sees the worker's verdict without
-// running a job.
+// The worker's own reader judges the file, so a broken one is refused with
+// exactly the sentence the worker would send in its "fatal" event and a host
+// developer sees the worker's verdict without running a job.
 #ifndef QV_TOOLS_FRONTEND_REQUEST_PARSE_H_
 #define QV_TOOLS_FRONTEND_REQUEST_PARSE_H_
 
@@ -29,13 +29,6 @@ struct ParsedRequest {
 // Throws RequestRefused. The count fields of the record are left unset: the
 // lists hold exactly the entries the file holds.
 ParsedRequest parseRequestBytes(std::string_view bytes);
-
-// The worker's refusal when the file cannot be opened.
-extern const char kUnableToOpenRequest[];
-
-// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or
-// values above U+10FFFF), the check the worker applies to every string.
-bool isStrictUtf8(std::string_view text);
 
 }  // namespace qv::tools
 

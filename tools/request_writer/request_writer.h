@@ -1,7 +1,7 @@
 // Writes request files for tests: valid ones from a plain record, and broken
 // ones through field offsets, count overrides and a raw byte builder. Not part
 // of the worker, and deliberately independent of its reader so that the two
-// check each other.
+// check each other; only the option bits are shared.
 
 #ifndef QV_TOOLS_REQUEST_WRITER_H_
 #define QV_TOOLS_REQUEST_WRITER_H_
@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "request/request.h"
 
 namespace qv::tools {
 
@@ -37,16 +39,15 @@ class RequestBytes {
   std::string bytes_;
 };
 
-// The bits of `optionFlags`.
-enum OptionBit : uint32_t {
-  kPreserveTimestamps = 1,
-  kPreserveAttributes = 2,
-  kFitWorkersToProcessors = 4,
-  kPrePlanned = 8,
-  kSmallFileReadAhead = 16,
-  kDirectWrite = 32,
-  kSuppressCompletedEvents = 64,
-};
+// The bits of `optionFlags`: the worker's own definitions, the one thing the
+// writer takes from it.
+using qv::kDirectWrite;
+using qv::kFitWorkersToProcessors;
+using qv::kPrePlanned;
+using qv::kPreserveAttributes;
+using qv::kPreserveTimestamps;
+using qv::kSmallFileReadAhead;
+using qv::kSuppressCompletedEvents;
 
 struct FileEntryFields {
   std::string sourcePath;

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "frame/text.h"
+#include "base/text.h"
 
 namespace qv::posix {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "paths/path_algebra.h"
+#include "base/path_style.h"
 #include "platform/win32/win32_file_info.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_platform.h"
@@ -9,6 +9,19 @@
 namespace qv::win32 {
 
 namespace {
+
+// The pattern that lists everything in `folder`: `folder\*`, with no second
+// separator after one already there and none after a bare drive, which
+// stays drive-relative (`C:*`).
+std::u16string everythingIn(const std::u16string& folder) {
+  std::u16string pattern = folder;
+  const bool bareDrive = folder.size() == 2 && startsWithDriveDesignator(folder);
+  if (!folder.empty() && !bareDrive && !isSeparator(PathStyle::Windows, folder.back())) {
+    pattern.push_back(preferredSeparator(PathStyle::Windows));
+  }
+  pattern.push_back(u'*');
+  return pattern;
+}
 
 bool isDotOrDotDot(const wchar_t* name) {
   return (name[0] == L'.' && name[1] == L'\0') ||
@@ -30,7 +43,7 @@ SysError Win32Platform::listDirectory(
     const std::function<bool(const DirectoryEntry&)>& visit) {
   // The basic level leaves out the short 8.3 names, which the system would
   // otherwise look up for every entry.
-  std::u16string pattern = joinPath(PathStyle::Windows, path, u"*");
+  std::u16string pattern = everythingIn(path);
   WIN32_FIND_DATAW data;
   UniqueFindHandle search(FindFirstFileExW(wide(pattern), FindExInfoBasic, &data,
                                            FindExSearchNameMatch, nullptr, 0));

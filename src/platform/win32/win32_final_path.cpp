@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "paths/path_algebra.h"
+#include "base/path_style.h"
 #include "platform/win32/win32_file_info.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_open.h"

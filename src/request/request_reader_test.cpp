@@ -1,4 +1,4 @@
-#include "frame/request_reader.h"
+#include "request/request_reader.h"
 
 #include <gtest/gtest.h>
 

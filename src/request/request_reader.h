@@ -5,12 +5,12 @@
 // the destination root, then counted lists of source roots, file entries and
 // directory entries. Bytes after the last directory entry are ignored.
 
-#ifndef QV_FRAME_REQUEST_READER_H_
-#define QV_FRAME_REQUEST_READER_H_
+#ifndef QV_REQUEST_REQUEST_READER_H_
+#define QV_REQUEST_REQUEST_READER_H_
 
 #include <string_view>
 
-#include "frame/request.h"
+#include "request/request.h"
 
 namespace qv {
 
@@ -51,4 +51,4 @@ WorkerRequest parseRequest(std::string_view bytes);
 
 }  // namespace qv
 
-#endif  // QV_FRAME_REQUEST_READER_H_
+#endif  // QV_REQUEST_REQUEST_READER_H_

@@ -1,4 +1,4 @@
-#include "verify/worker_count.h"
+#include "frame/worker_count.h"
 
 #include <algorithm>
 

@@ -1,13 +1,13 @@
-// How many threads a phase starts, from the request's counts. Shared by the
-// copy phase and both verification drivers so that the bounds are applied
+// How many threads a phase starts, from the request's counts. Kept below the
+// copy and verify layers, which both use it, so that the bounds are applied
 // the same way everywhere.
-#ifndef QV_VERIFY_WORKER_COUNT_H_
-#define QV_VERIFY_WORKER_COUNT_H_
+#ifndef QV_FRAME_WORKER_COUNT_H_
+#define QV_FRAME_WORKER_COUNT_H_
 
 #include <cstddef>
 #include <cstdint>
 
-#include "frame/request.h"
+#include "request/request.h"
 
 namespace qv {
 
@@ -35,4 +35,4 @@ uint32_t copyWorkerCount(const WorkerRequest& request, uint32_t processors,
 
 }  // namespace qv
 
-#endif  // QV_VERIFY_WORKER_COUNT_H_
+#endif  // QV_FRAME_WORKER_COUNT_H_

@@ -1,4 +1,4 @@
-#include "frame/request_reader.h"
+#include "request/request_reader.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "frame/text.h"
+#include "base/text.h"
 
 namespace qv {
 namespace {

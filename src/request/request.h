@@ -1,8 +1,8 @@
 // The job as the host describes it: the parsed request and the planned files
 // and folders that every phase works through.
 
-#ifndef QV_FRAME_REQUEST_H_
-#define QV_FRAME_REQUEST_H_
+#ifndef QV_REQUEST_REQUEST_H_
+#define QV_REQUEST_REQUEST_H_
 
 #include <cstdint>
 #include <string>
@@ -99,4 +99,4 @@ inline ConflictPolicy conflictPolicyOf(const WorkerRequest& request) {
 
 }  // namespace qv
 
-#endif  // QV_FRAME_REQUEST_H_
+#endif  // QV_REQUEST_REQUEST_H_

@@ -1,4 +1,4 @@
-#include "frame/job_run.h"
+#include "job/job_run.h"
 
 #include <exception>
 #include <memory>

@@ -1,6 +1,6 @@
 // One job, from "hello" to "complete".
-#ifndef QV_FRAME_JOB_RUN_H_
-#define QV_FRAME_JOB_RUN_H_
+#ifndef QV_JOB_JOB_RUN_H_
+#define QV_JOB_JOB_RUN_H_
 
 #include <string>
 
@@ -21,4 +21,4 @@ int runWorker(Platform& platform, EventStream& events, const std::u16string& req
 
 }  // namespace qv
 
-#endif  // QV_FRAME_JOB_RUN_H_
+#endif  // QV_JOB_JOB_RUN_H_

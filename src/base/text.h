@@ -1,7 +1,7 @@
-// Text conversions shared by the frame and the phases.
+// UTF-8 decoding shared by every layer of the engine, the platform included.
 
-#ifndef QV_FRAME_TEXT_H_
-#define QV_FRAME_TEXT_H_
+#ifndef QV_BASE_TEXT_H_
+#define QV_BASE_TEXT_H_
 
 #include <cstdint>
 #include <string>
@@ -25,4 +25,4 @@ int decodeUtf8Sequence(const unsigned char* p, const unsigned char* end, uint32_
 
 }  // namespace qv
 
-#endif  // QV_FRAME_TEXT_H_
+#endif  // QV_BASE_TEXT_H_
