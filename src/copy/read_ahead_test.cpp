@@ -116,6 +116,15 @@ std::string readAndWrite(CopyHarness& h, uint32_t index) {
   return error;
 }
 
+// The source grows just before the writer checks it once more.
+void changeSourceAtItsRecheck(CopyHarness& h) {
+  CallMatch once;
+  once.times = 1;
+  h.platform.addHook(
+      Op::ReadFileInfo, When::Before,
+      [&h](const std::u16string&) { appendTo(h.at("src/f"), "later"); }, once);
+}
+
 TEST(ReadAhead, StagedWriteFailuresFallBackToTheCopierOnlyWithRetries) {
   struct Case {
     const char* name;
@@ -142,25 +151,15 @@ TEST(ReadAhead, StagedWriteFailuresFallBackToTheCopierOnlyWithRetries) {
          h.platform.failCalls(Op::FileSetAttributes, h.diskFull());
        },
        "Unable to preserve file attributes: ", ""},
-      {"source changed after it was read",
-       [](CopyHarness& h) {
-         CallMatch once;
-         once.times = 1;
-         h.platform.addHook(
-             Op::ReadFileInfo, When::Before,
-             [&h](const std::u16string&) { appendTo(h.at("src/f"), "later"); }, once);
-       },
+      {"source changed after it was read", changeSourceAtItsRecheck,
        "The source changed after read-ahead.",
        // The planned identity no longer matches, so the copier's check fails too.
-       "The source changed while it was being copied."},      {"source changed and attributes refused: the change is what counts",
+       "The source changed while it was being copied."},
+      {"source changed and attributes refused: the change is what counts",
        [](CopyHarness& h) {
          h.request.optionFlags |= kPreserveAttributes;
          h.platform.failCalls(Op::FileSetAttributes, h.diskFull());
-         CallMatch once;
-         once.times = 1;
-         h.platform.addHook(
-             Op::ReadFileInfo, When::Before,
-             [&h](const std::u16string&) { appendTo(h.at("src/f"), "later"); }, once);
+         changeSourceAtItsRecheck(h);
        },
        "The source changed after read-ahead.",
        "The source changed while it was being copied."},
