@@ -53,9 +53,10 @@ int main(int argc, char** argv) {
     qv::ErrorList errors;
     qv::JobCounters counters;
     qv::WorkerRequest request;
+    qv::JobPlan plan;
     request.sourceRoots = {root};
     request.destinationRoot = u"/nonexistent-destination";
-    qv::JobContext job{qv::systemPlatform(), events, control, errors, counters, request};
+    qv::JobContext job{qv::systemPlatform(), events, control, errors, counters, request, plan};
 
     const std::clock_t cpuStart = std::clock();
     const auto start = std::chrono::steady_clock::now();
@@ -63,11 +64,11 @@ int main(int argc, char** argv) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
-    entries = request.files.size() + request.directories.size();
+    entries = plan.files.size() + plan.directories.size();
     best = std::min(best, seconds);
     bestCpu = std::min(bestCpu, cpu);
     std::printf("run %d: %zu files, %zu folders, %u failed, %.3f s (cpu %.3f s), %.0f entries/s\n",
-                run + 1, request.files.size(), request.directories.size(),
+                run + 1, plan.files.size(), plan.directories.size(),
                 counters.failedFiles.load(), seconds, cpu, static_cast<double>(entries) / seconds);
   }
   std::printf("scan best: %zu entries in %.3f s = %.0f entries/s; "

@@ -39,7 +39,8 @@ std::string back(const std::u16string& text) {
   return out;
 }
 
-qv::tools::RequestFields fieldsOf(const qv::WorkerRequest& r) {
+qv::tools::RequestFields fieldsOf(const qv::LoadedRequest& loaded) {
+  const qv::WorkerRequest& r = loaded.request;
   qv::tools::RequestFields f;
   f.verifyOnly = r.verifyOnly;
   f.conflictPolicy = r.conflictPolicy;
@@ -55,12 +56,12 @@ qv::tools::RequestFields fieldsOf(const qv::WorkerRequest& r) {
   f.memoryBudgetMiB = r.memoryBudgetMiB;
   f.destinationRoot = back(r.destinationRoot);
   for (const auto& root : r.sourceRoots) f.sourceRoots.push_back(back(root));
-  for (const auto& file : r.files) {
+  for (const auto& file : loaded.plan.files) {
     f.files.push_back({back(file.sourcePath), back(file.readPath),
                        back(file.destinationPath), file.size,
                        file.lastWriteTime});
   }
-  for (const auto& dir : r.directories) {
+  for (const auto& dir : loaded.plan.directories) {
     f.directories.push_back({back(dir.sourcePath), back(dir.readPath),
                              back(dir.destinationPath)});
   }
@@ -71,7 +72,7 @@ qv::tools::RequestFields fieldsOf(const qv::WorkerRequest& r) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  qv::WorkerRequest request;
+  qv::LoadedRequest request;
   try {
     request = qv::parseRequest(bytes);
   } catch (const std::runtime_error& e) {

@@ -24,7 +24,7 @@ TEST(Commit, FailedRenameKeepsTheDestinationAndRemovesTheStagingFileAtTheEnd) {
     SCOPED_TRACE(c.name);
     CopyHarness h;
     h.request.retryCount = 0;
-    const uint32_t index = h.plan("src/f", "payload", "dst/f");
+    const uint32_t index = h.planFile("src/f", "payload", "dst/f");
     SysError expected = h.diskFull();
     if (c.destinationAppears) {
       h.platform.addHook(Op::RenameFile, When::Before, [&h](const std::u16string&) {
@@ -55,14 +55,14 @@ TEST(Commit, FailedRenameKeepsTheDestinationAndRemovesTheStagingFileAtTheEnd) {
 
 TEST(Commit, CancelAfterStagingDiscardsTheCopySilently) {
   CopyHarness h;
-  const uint32_t index = h.plan("src/f", "x", "dst/f");
+  const uint32_t index = h.planFile("src/f", "x", "dst/f");
   h.platform.addHook(Op::CopySmallFile, When::After,
                      [&h](const std::u16string&) { h.control.cancel(); });
   copyItem(h.copy, index);
   EXPECT_EQ(h.output.items(), std::vector<std::string>{});
   EXPECT_EQ(h.counters.copiedFiles.load(), 0u);
   EXPECT_EQ(h.stagingFiles(), std::vector<std::string>{});
-  EXPECT_FALSE(h.request.files[index].copied);
+  EXPECT_FALSE(h.plan.files[index].copied);
   EXPECT_FALSE(std::filesystem::exists(h.at("dst/f")));
 }
 
@@ -72,9 +72,9 @@ class VerificationStage {
   // of the first `badCopies` copies, then runs the stage on one thread.
   VerificationStage(CopyHarness& h, uint8_t mode, uint32_t badCopies) : h_(h) {
     h.request.verificationMode = mode;
-    index_ = h.plan("src/f", std::string(100000, 'v'), "dst/f");
+    index_ = h.planFile("src/f", std::string(100000, 'v'), "dst/f");
     const std::filesystem::path staging(
-        h.planner.stagingPathFor(h.request.files[index_], index_));
+        h.planner.stagingPathFor(h.plan.files[index_], index_));
     CallMatch first;
     first.times = badCopies;
     h.platform.addHook(Op::CopySmallFile, When::After,

@@ -15,7 +15,7 @@ struct CopyContext {
   // so that no two files of the job are given one destination.
   DestinationPlanner& planner;
 
-  PlannedFile& item(uint32_t index) { return job.request.files[index]; }
+  PlannedFile& item(uint32_t index) { return job.plan.files[index]; }
 };
 
 }  // namespace qv

@@ -55,10 +55,10 @@ bool pauseBeforeCopying(const ControlState& control) {
 }
 
 void addPrePlannedTotals(JobContext& job) {
-  for (const PlannedFile& file : job.request.files) {
+  for (const PlannedFile& file : job.plan.files) {
     job.counters.totalBytes.fetch_add(file.size);
   }
-  job.counters.totalFiles.exchange(static_cast<uint32_t>(job.request.files.size()));
+  job.counters.totalFiles.exchange(static_cast<uint32_t>(job.plan.files.size()));
   sendScanProgress(job, u"", ScanProgress::kComplete);
 }
 
@@ -66,7 +66,8 @@ void addPrePlannedTotals(JobContext& job) {
 bool runCopyStage(CopyContext& copy, uint32_t processors) {
   JobContext& job = copy.job;
   const WorkerRequest& request = job.request;
-  const uint32_t targetWorkers = copyWorkerCount(request, processors, request.files.size());
+  const JobPlan& plan = job.plan;
+  const uint32_t targetWorkers = copyWorkerCount(request, processors, plan.files.size());
 
   ProgressReporter progress(job, ReporterPhase::kCopy, targetWorkers,
                             monotonicNanoseconds(), 0);
@@ -76,9 +77,9 @@ bool runCopyStage(CopyContext& copy, uint32_t processors) {
 
   const bool readAheadOn = hasOption(request, kSmallFileReadAhead) && targetWorkers >= 2;
   const std::vector<uint32_t> copyOrder =
-      buildCopyOrder(request, job.platform.pathStyle(), readAheadOn);
-  const std::vector<uint32_t> smallFiles = buildSmallFileList(request, readAheadOn);
-  const ReadAheadSplit split = splitReadAhead(request, targetWorkers, smallFiles.size());
+      buildCopyOrder(request, plan, job.platform.pathStyle(), readAheadOn);
+  const std::vector<uint32_t> smallFiles = buildSmallFileList(request, plan, readAheadOn);
+  const ReadAheadSplit split = splitReadAhead(request, plan, targetWorkers, smallFiles.size());
   ReadAheadQueue queue(job.control, split.countLimit, split.byteLimit);
   if (split.readers == 0) queue.close();
 
@@ -123,7 +124,7 @@ void runVerificationStage(CopyContext& copy, uint32_t processors,
 }  // namespace
 
 void runCopyPhase(JobContext& job) {
-  WorkerRequest& request = job.request;
+  const WorkerRequest& request = job.request;
   if (hasOption(request, kPrePlanned)) {
     addPrePlannedTotals(job);
   } else {
@@ -141,9 +142,9 @@ void runCopyPhase(JobContext& job) {
 
   if (request.verificationMode != kVerifyNone) {
     std::vector<uint32_t> verificationList;
-    const uint32_t count = static_cast<uint32_t>(request.files.size());
+    const uint32_t count = static_cast<uint32_t>(job.plan.files.size());
     for (uint32_t i = 0; i < count; ++i) {
-      if (request.files[i].copied) verificationList.push_back(i);
+      if (job.plan.files[i].copied) verificationList.push_back(i);
     }
     if (!verificationList.empty()) {
       runVerificationStage(copy, processors, verificationList);

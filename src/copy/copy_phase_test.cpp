@@ -29,11 +29,11 @@ TEST(CopyPhase, FailureOnAStageThreadLeavesThePhase) {
     h.request.optionFlags = kPrePlanned | (c.readAhead ? kSmallFileReadAhead : 0);
     for (int i = 0; i < 6; ++i) {
       const std::string n = std::to_string(i);
-      h.plan("src/f" + n, "bytes of " + n, "dst/f" + n);
+      h.planFile("src/f" + n, "bytes of " + n, "dst/f" + n);
     }
     h.platform.addHook(
         Op::RenameFile, When::Before, [](const std::u16string&) { throw std::bad_alloc(); },
-        {h.request.files[3].destinationPath, 0, 1});
+        {h.plan.files[3].destinationPath, 0, 1});
     EXPECT_THROW(runCopyPhase(h.job), std::bad_alloc);
     EXPECT_TRUE(h.job.control.cancelled());
   }

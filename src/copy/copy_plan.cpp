@@ -17,13 +17,13 @@ std::u16string_view folderOf(PathStyle style, const std::u16string& path) {
 
 // Groups `indices` (in planned order) into runs of one destination folder
 // and appends them to `out` one file of each run in turn.
-void appendInterleaved(const WorkerRequest& request, PathStyle style,
+void appendInterleaved(const JobPlan& plan, PathStyle style,
                        const std::vector<uint32_t>& indices, std::vector<uint32_t>& out) {
   std::vector<std::vector<uint32_t>> groups;
   std::u16string_view lastFolder;
   size_t largestGroup = 0;
   for (uint32_t i : indices) {
-    const std::u16string_view folder = folderOf(style, request.files[i].destinationPath);
+    const std::u16string_view folder = folderOf(style, plan.files[i].destinationPath);
     if (groups.empty() || folder != lastFolder) {
       groups.emplace_back();
       lastFolder = folder;
@@ -41,34 +41,36 @@ void appendInterleaved(const WorkerRequest& request, PathStyle style,
 
 }  // namespace
 
-std::vector<uint32_t> buildCopyOrder(const WorkerRequest& request, PathStyle style,
+std::vector<uint32_t> buildCopyOrder(const WorkerRequest& request, const JobPlan& plan, PathStyle style,
                                      bool readAheadOn) {
   std::vector<uint32_t> order;
   std::vector<uint32_t> rest;
-  const uint32_t count = static_cast<uint32_t>(request.files.size());
+  const uint32_t count = static_cast<uint32_t>(plan.files.size());
   for (uint32_t i = 0; i < count; ++i) {
-    const uint64_t size = request.files[i].size;
+    const uint64_t size = plan.files[i].size;
     if (readAheadOn && size <= request.smallFileThreshold) continue;
     (size >= kLargeFileFirst ? order : rest).push_back(i);
   }
-  appendInterleaved(request, style, rest, order);
+  appendInterleaved(plan, style, rest, order);
   return order;
 }
 
-std::vector<uint32_t> buildSmallFileList(const WorkerRequest& request, bool readAheadOn) {
+std::vector<uint32_t> buildSmallFileList(const WorkerRequest& request, const JobPlan& plan,
+                                         bool readAheadOn) {
   std::vector<uint32_t> list;
   if (!readAheadOn) return list;
-  const uint32_t count = static_cast<uint32_t>(request.files.size());
+  const uint32_t count = static_cast<uint32_t>(plan.files.size());
   for (uint32_t i = 0; i < count; ++i) {
-    if (request.files[i].size <= request.smallFileThreshold) list.push_back(i);
+    if (plan.files[i].size <= request.smallFileThreshold) list.push_back(i);
   }
   return list;
 }
 
-ReadAheadSplit splitReadAhead(const WorkerRequest& request, uint32_t targetWorkers,
+ReadAheadSplit splitReadAhead(const WorkerRequest& request, const JobPlan& plan,
+                              uint32_t targetWorkers,
                               size_t smallFileCount) {
   ReadAheadSplit split;
-  const size_t fileCount = request.files.size();
+  const size_t fileCount = plan.files.size();
   if (smallFileCount > 0 && fileCount > 0 && targetWorkers > 0) {
     const double share = static_cast<double>(smallFileCount) / static_cast<double>(fileCount);
     const uint32_t wanted = std::max<uint32_t>(

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "paths/path_algebra.h"
+#include "request/job_plan.h"
 #include "request/request.h"
 
 namespace qv {
@@ -20,12 +21,13 @@ constexpr uint64_t kLargeFileFirst = 4194304;
 // their destination folders (one file of each folder in turn), so that
 // concurrent workers seldom create files in one folder at once. With
 // `readAheadOn`, files up to smallFileThreshold are left to the readers.
-std::vector<uint32_t> buildCopyOrder(const WorkerRequest& request, PathStyle style,
+std::vector<uint32_t> buildCopyOrder(const WorkerRequest& request, const JobPlan& plan, PathStyle style,
                                      bool readAheadOn);
 
 // The item indices readers take: with `readAheadOn`, every file up to
 // smallFileThreshold in planned order; otherwise none.
-std::vector<uint32_t> buildSmallFileList(const WorkerRequest& request, bool readAheadOn);
+std::vector<uint32_t> buildSmallFileList(const WorkerRequest& request, const JobPlan& plan,
+                                         bool readAheadOn);
 
 struct ReadAheadSplit {
   uint32_t readers = 0;
@@ -40,7 +42,8 @@ struct ReadAheadSplit {
 // files. The queue holds readAheadQueueFiles buffers and at most
 // readAheadQueueFiles small files' worth of bytes, capped at a quarter of
 // the memory budget but never below one small file.
-ReadAheadSplit splitReadAhead(const WorkerRequest& request, uint32_t targetWorkers,
+ReadAheadSplit splitReadAhead(const WorkerRequest& request, const JobPlan& plan,
+                              uint32_t targetWorkers,
                               size_t smallFileCount);
 
 }  // namespace qv

@@ -14,30 +14,32 @@ PlannedFile file(const char16_t* destination, uint64_t size) {
 
 TEST(CopyOrder, LargeFilesFirstThenFolderRunsInterleaved) {
   WorkerRequest request;
-  request.files = {
+  JobPlan plan;
+  plan.files = {
       file(u"/d/A/big", 5000000),  file(u"/d/A/a1", 300000), file(u"/d/A/a2", 300000),
       file(u"/d/B/b1", 300000),    file(u"/d/A/a3", 300000), file(u"/d/B/big", kLargeFileFirst),
       file(u"/d/B/b2", 300000),    file(u"/d/C/c1", 300000), file(u"/d/C/tiny", 10),
   };
   // A's files form two runs because B's file comes between them; the large
   // file of B does not end A's run.
-  EXPECT_EQ(buildCopyOrder(request, PathStyle::Posix, false),
+  EXPECT_EQ(buildCopyOrder(request, plan, PathStyle::Posix, false),
             (std::vector<uint32_t>{0, 5, 1, 3, 4, 6, 7, 2, 8}));
   // With read-ahead the readers take every file up to the threshold.
-  EXPECT_EQ(buildCopyOrder(request, PathStyle::Posix, true),
+  EXPECT_EQ(buildCopyOrder(request, plan, PathStyle::Posix, true),
             (std::vector<uint32_t>{0, 5, 1, 3, 4, 6, 7, 2}));
-  EXPECT_EQ(buildSmallFileList(request, true), (std::vector<uint32_t>{8}));
-  EXPECT_EQ(buildSmallFileList(request, false), (std::vector<uint32_t>{}));
+  EXPECT_EQ(buildSmallFileList(request, plan, true), (std::vector<uint32_t>{8}));
+  EXPECT_EQ(buildSmallFileList(request, plan, false), (std::vector<uint32_t>{}));
 }
 
 TEST(CopyOrder, FolderKeyFollowsThePathStyle) {
   WorkerRequest request;
-  request.files = {file(u"/d/x\\one", 1), file(u"/d/x\\two", 1), file(u"/d/y", 1)};
+  JobPlan plan;
+  plan.files = {file(u"/d/x\\one", 1), file(u"/d/x\\two", 1), file(u"/d/y", 1)};
   // POSIX: a backslash is part of a name, so all three share the folder /d.
-  EXPECT_EQ(buildCopyOrder(request, PathStyle::Posix, false),
+  EXPECT_EQ(buildCopyOrder(request, plan, PathStyle::Posix, false),
             (std::vector<uint32_t>{0, 1, 2}));
   // Windows: /d/x is a folder of its own with two files.
-  EXPECT_EQ(buildCopyOrder(request, PathStyle::Windows, false),
+  EXPECT_EQ(buildCopyOrder(request, plan, PathStyle::Windows, false),
             (std::vector<uint32_t>{0, 2, 1}));
 }
 
@@ -60,8 +62,9 @@ TEST(ReadAheadSplit, ReadersAndQueueLimits) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     WorkerRequest request;
-    request.files.resize(c.files);
-    const ReadAheadSplit split = splitReadAhead(request, c.threads, c.small);
+    JobPlan plan;
+    plan.files.resize(c.files);
+    const ReadAheadSplit split = splitReadAhead(request, plan, c.threads, c.small);
     EXPECT_EQ(split.readers, c.readers);
     EXPECT_EQ(split.copyWorkers, c.threads - c.readers);
     EXPECT_EQ(split.countLimit, 128u);
@@ -70,13 +73,13 @@ TEST(ReadAheadSplit, ReadersAndQueueLimits) {
   WorkerRequest tight;
   tight.readAheadQueueFiles = 0;
   tight.smallFileThreshold = 0;
-  EXPECT_EQ(splitReadAhead(tight, 2, 0).countLimit, 1u);
-  EXPECT_EQ(splitReadAhead(tight, 2, 0).byteLimit, 1u);
+  EXPECT_EQ(splitReadAhead(tight, JobPlan{}, 2, 0).countLimit, 1u);
+  EXPECT_EQ(splitReadAhead(tight, JobPlan{}, 2, 0).byteLimit, 1u);
   WorkerRequest budget;
   budget.memoryBudgetMiB = 4;  // a quarter: 1 MiB
-  EXPECT_EQ(splitReadAhead(budget, 2, 0).byteLimit, 1048576u);
+  EXPECT_EQ(splitReadAhead(budget, JobPlan{}, 2, 0).byteLimit, 1048576u);
   budget.memoryBudgetMiB = 0;  // never below one small file
-  EXPECT_EQ(splitReadAhead(budget, 2, 0).byteLimit, 262144u);
+  EXPECT_EQ(splitReadAhead(budget, JobPlan{}, 2, 0).byteLimit, 262144u);
 }
 
 }  // namespace

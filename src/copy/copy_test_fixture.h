@@ -35,7 +35,7 @@ struct CopyHarness : CapturedJob {
 
   // Writes `bytes` to source `name` and plans its copy to `destination`
   // with the size and last-write time the file has now.
-  uint32_t plan(const std::string& name, const std::string& bytes,
+  uint32_t planFile(const std::string& name, const std::string& bytes,
                 const std::string& destination) {
     std::filesystem::create_directories(at(name).parent_path());
     std::filesystem::create_directories(at(destination).parent_path());
@@ -48,21 +48,21 @@ struct CopyHarness : CapturedJob {
     file.destinationPath = u16(at(destination));
     file.size = info.size;
     file.lastWriteTime = info.lastWriteTime.ticks;
-    request.files.push_back(file);
-    return static_cast<uint32_t>(request.files.size() - 1);
+    plan.files.push_back(file);
+    return static_cast<uint32_t>(plan.files.size() - 1);
   }
 
   std::vector<std::string> stagingFiles() const { return stagingFilesUnder(dir.path()); }
 
   std::string itemEvent(const char* status, uint32_t index, const std::string& error) {
-    const PlannedFile& item = request.files[index];
+    const PlannedFile& item = plan.files[index];
     return std::string("{\"type\":\"item\",\"status\":\"") + status + "\",\"source\":\"" +
            jsonEscape(toUtf8(item.sourcePath)) + "\",\"destination\":\"" +
            jsonEscape(toUtf8(item.destinationPath)) + "\",\"size\":" +
            std::to_string(item.size) + ",\"error\":\"" + jsonEscape(error) + "\"}";
   }
   std::string errorLine(uint32_t index, const std::string& error) {
-    const PlannedFile& item = request.files[index];
+    const PlannedFile& item = plan.files[index];
     return jsonEscape(toUtf8(item.sourcePath) + " -> " + toUtf8(item.destinationPath) +
                       ": " + error);
   }
@@ -81,7 +81,7 @@ struct CopyHarness : CapturedJob {
     EXPECT_EQ(errors.escapedForEvent(), errorLine(index, message));
     EXPECT_EQ(stagingFiles(), std::vector<std::string>{});
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(
-        request.files[index].destinationPath)));
+        plan.files[index].destinationPath)));
   }
   SysError diskFull() const { return platform.diskFullError(); }
 

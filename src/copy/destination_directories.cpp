@@ -38,12 +38,12 @@ SysError createUnderKnownParent(Platform& platform, const std::u16string& path,
 
 JobFolders createDestinationDirectories(JobContext& job) {
   const PathStyle style = job.platform.pathStyle();
-  const WorkerRequest& request = job.request;
+  const JobPlan& plan = job.plan;
 
   std::vector<FolderToCreate> work;
-  work.reserve(request.directories.size());
+  work.reserve(plan.directories.size());
   std::unordered_set<std::u16string> keys;
-  for (const PlannedDirectory& folder : request.directories) {
+  for (const PlannedDirectory& folder : plan.directories) {
     work.push_back({&folder.sourcePath, folder.destinationPath});
     keys.insert(lexicallyNormal(style, folder.destinationPath));
   }
@@ -51,7 +51,7 @@ JobFolders createDestinationDirectories(JobContext& job) {
   // look-ups without normalising again.
   std::u16string previousParent;
   bool havePrevious = false;
-  for (const PlannedFile& file : request.files) {
+  for (const PlannedFile& file : plan.files) {
     std::u16string parent = parentPath(style, file.destinationPath);
     if (havePrevious && parent == previousParent) continue;
     std::u16string key = lexicallyNormal(style, parent);
@@ -100,7 +100,7 @@ void applyDirectoryMetadata(JobContext& job) {
   if (!times && !attributes) return;
 
   std::vector<const PlannedDirectory*> folders;
-  for (const PlannedDirectory& folder : request.directories) {
+  for (const PlannedDirectory& folder : job.plan.directories) {
     if (folder.destinationPath.empty()) continue;
     if (folder.readPath.empty() && folder.sourcePath.empty()) continue;
     folders.push_back(&folder);

@@ -13,13 +13,13 @@ void planFolder(CopyHarness& h, const std::string& source, const std::string& de
   PlannedDirectory folder;
   if (!source.empty()) folder.sourcePath = u16(h.at(source));
   folder.destinationPath = destination.empty() ? u"" : u16(h.at(destination));
-  h.request.directories.push_back(folder);
+  h.plan.directories.push_back(folder);
 }
 
 void planFileTo(CopyHarness& h, const std::string& destination) {
   PlannedFile file;
   file.destinationPath = u16(h.at(destination));
-  h.request.files.push_back(file);
+  h.plan.files.push_back(file);
 }
 
 TEST(DestinationDirectories, CreatesFoldersAndFileParentsEachOnce) {

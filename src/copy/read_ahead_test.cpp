@@ -169,7 +169,7 @@ TEST(ReadAhead, StagedWriteFailuresFallBackToTheCopierOnlyWithRetries) {
       SCOPED_TRACE(std::string(c.name) + (retries ? " with a retry" : ""));
       CopyHarness h;
       h.request.retryCount = retries;
-      const uint32_t index = h.plan("src/f", "small file", "dst/f");
+      const uint32_t index = h.planFile("src/f", "small file", "dst/f");
       c.arrange(h);
       readAndWrite(h, index);
       if (retries == 0) {
@@ -215,7 +215,7 @@ TEST(ReadAhead, FilesThatAreNotThePlannedOnesAreLeftToTheCopier) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     CopyHarness h;
-    const uint32_t index = h.plan("src/f", "0123456789", "dst/f");
+    const uint32_t index = h.planFile("src/f", "0123456789", "dst/f");
     c.arrange(h);
     ReadAheadQueue queue(h.control, 4, 1 << 20);
     ReadAheadBuffer buffer;
@@ -228,8 +228,8 @@ TEST(ReadAhead, FilesThatAreNotThePlannedOnesAreLeftToTheCopier) {
 
 TEST(ReadAhead, ReaderHandsUnreadableFilesToTheCopierAndClosesTheQueue) {
   CopyHarness h;
-  const uint32_t good = h.plan("src/a", "aaa", "dst/a");
-  const uint32_t bad = h.plan("src/b", "bbb", "dst/b");
+  const uint32_t good = h.planFile("src/a", "aaa", "dst/a");
+  const uint32_t bad = h.planFile("src/b", "bbb", "dst/b");
   CallMatch onlyB;
   onlyB.path = u16(h.at("src/b"));
   h.platform.failCalls(Op::OpenForRead, h.diskFull(), onlyB);

@@ -11,7 +11,7 @@ void discardFile(Platform& platform, const std::u16string& path) {
 }
 
 void removePartialFiles(JobContext& job) {
-  for (const PlannedFile& item : job.request.files) {
+  for (const PlannedFile& item : job.plan.files) {
     if (item.committed || item.stagingPath.empty()) continue;
     discardFile(job.platform, item.stagingPath);
   }

@@ -49,7 +49,7 @@ TEST(SystemCopy, FailuresLeaveNoStagingFileAndNoDestination) {
        changed},
       {"source gone, no recorded time", 1000,
        [](CopyHarness& h, uint32_t index) {
-         h.request.files[index].lastWriteTime = 0;
+         h.plan.files[index].lastWriteTime = 0;
          std::filesystem::remove(h.at("src/f"));
        },
        [](CopyHarness& h) {
@@ -62,7 +62,7 @@ TEST(SystemCopy, FailuresLeaveNoStagingFileAndNoDestination) {
     SCOPED_TRACE(c.name);
     CopyHarness h;
     h.request.retryCount = 0;
-    const uint32_t index = h.plan("src/f", std::string(c.size, 'a'), "dst/f");
+    const uint32_t index = h.planFile("src/f", std::string(c.size, 'a'), "dst/f");
     c.arrange(h, index);
     copyItem(h.copy, index);
     h.expectOnlyFailure(index, c.message(h));
@@ -74,7 +74,7 @@ TEST(SystemCopy, MakesRetryCountPlusOneAttempts) {
     SCOPED_TRACE(retries);
     CopyHarness h;
     h.request.retryCount = retries;
-    const uint32_t index = h.plan("src/f", "data", "dst/f");
+    const uint32_t index = h.planFile("src/f", "data", "dst/f");
     h.platform.failCalls(Op::CopySmallFile, h.diskFull());
     copyItem(h.copy, index);
     EXPECT_EQ(h.platform.calls(Op::CopySmallFile), retries + 1);
@@ -84,7 +84,7 @@ TEST(SystemCopy, MakesRetryCountPlusOneAttempts) {
 
 TEST(SystemCopy, RetryAfterATransientFailureCompletes) {
   CopyHarness h;
-  const uint32_t index = h.plan("src/f", "data", "dst/f");
+  const uint32_t index = h.planFile("src/f", "data", "dst/f");
   CallMatch once;
   once.times = 1;
   h.platform.failCalls(Op::CopySmallFile, h.diskFull(), once);
@@ -100,8 +100,8 @@ TEST(SystemCopy, RetryAfterATransientFailureCompletes) {
 TEST(SystemCopy, ReadOnlyStaleStagingFileIsReplaced) {
   CopyHarness h;
   h.request.retryCount = 0;  // replaced within the one attempt, not by a retry
-  const uint32_t index = h.plan("src/f", "fresh", "dst/f");
-  const std::filesystem::path staging(h.planner.stagingPathFor(h.request.files[index], index));
+  const uint32_t index = h.planFile("src/f", "fresh", "dst/f");
+  const std::filesystem::path staging(h.planner.stagingPathFor(h.plan.files[index], index));
   writeBytes(staging, "stale and longer");
   std::filesystem::permissions(staging, std::filesystem::perms::owner_read);
   copyItem(h.copy, index);
@@ -113,7 +113,7 @@ TEST(SystemCopy, DirectWriteNeverRemovesADestinationItDidNotWrite) {
   CopyHarness h;
   h.request.optionFlags = kDirectWrite;
   h.request.retryCount = 0;
-  const uint32_t index = h.plan("src/f", "ours", "dst/f");
+  const uint32_t index = h.planFile("src/f", "ours", "dst/f");
   // Another program creates the destination after the conflict decision.
   h.platform.addHook(Op::CopySmallFile, When::Before,
                      [&h](const std::u16string&) { writeBytes(h.at("dst/f"), "theirs"); });
@@ -126,7 +126,7 @@ TEST(SystemCopy, DirectWriteNeverRemovesADestinationItDidNotWrite) {
 TEST(SystemCopy, CancelStopsALargeCopyAndReportsNothing) {
   CopyHarness h;
   h.request.retryCount = 3;
-  const uint32_t index = h.plan("src/f", std::string(kLargestSmallFormCopy + 1, 'z'), "dst/f");
+  const uint32_t index = h.planFile("src/f", std::string(kLargestSmallFormCopy + 1, 'z'), "dst/f");
   h.platform.addHook(Op::CopyLargeFile, When::Before,
                      [&h](const std::u16string&) { h.control.cancel(); });
   copyItem(h.copy, index);

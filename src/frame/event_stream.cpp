@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "frame/event_text.h"
-#include "request/request.h"
+#include "request/job_plan.h"
 
 namespace qv {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "request/request.h"
+#include "request/job_plan.h"
 
 namespace qv {
 namespace {

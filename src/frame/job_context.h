@@ -8,6 +8,7 @@
 #include "frame/failure_texts.h"
 #include "frame/job_counters.h"
 #include "platform/platform.h"
+#include "request/job_plan.h"
 #include "request/request.h"
 
 namespace qv {
@@ -18,9 +19,9 @@ struct JobContext {
   ControlState& control;
   ErrorList& errors;
   JobCounters& counters;
-  // Read by every subsystem; the scan appends to its lists and the copy
-  // engine fills in the per-item state.
-  WorkerRequest& request;
+  const WorkerRequest& request;
+  // See JobPlan for which phase writes which field.
+  JobPlan& plan;
 
   std::string errorText(SysError code) { return systemErrorText(platform, code); }
 };

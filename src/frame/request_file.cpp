@@ -6,7 +6,7 @@
 
 namespace qv {
 
-WorkerRequest readRequest(Platform& platform, const std::u16string& path) {
+LoadedRequest readRequest(Platform& platform, const std::u16string& path) {
   std::string bytes;
   if (path.empty() || platform.readWholeFile(path, bytes) != 0) {
     throw std::runtime_error(kRequestUnableToOpen);

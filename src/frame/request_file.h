@@ -4,14 +4,14 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "request/request.h"
+#include "request/request_reader.h"
 
 namespace qv {
 
 // Reads and decodes the request file at `path`. Raises std::runtime_error
 // with the request's refusal messages; an unreadable file is "Unable to
 // open the native worker request.".
-WorkerRequest readRequest(Platform& platform, const std::u16string& path);
+LoadedRequest readRequest(Platform& platform, const std::u16string& path);
 
 }  // namespace qv
 

@@ -66,16 +66,17 @@ std::string completeEvent(const JobCounters& counters, bool cancelled,
 
 int runJob(Platform& platform, EventStream& events, const std::u16string& requestPath) {
   events.emitLine(helloEvent());
-  WorkerRequest request = readRequest(platform, requestPath);
+  LoadedRequest loaded = readRequest(platform, requestPath);
+  const WorkerRequest& request = loaded.request;
   JobCounters counters;
   ErrorList errors;
   ControlChannel channel;
   channel.start(platform);
   ControlState& control = *channel.control;
-  JobContext job{platform, events, control, errors, counters, request};
+  JobContext job{platform, events, control, errors, counters, request, loaded.plan};
 
   try {
-    if (request.verifyOnly != 0) {
+    if (isVerifyOnly(request)) {
       runVerifyPhase(job);
     } else {
       runCopyPhase(job);

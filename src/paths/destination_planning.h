@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "frame/job_context.h"
+#include "request/job_plan.h"
 #include "request/request.h"
 
 namespace qv {

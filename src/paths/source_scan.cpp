@@ -49,7 +49,7 @@ void planFile(JobContext& job, const std::u16string& path, std::u16string destin
   file.destinationPath = std::move(destination);
   file.size = info.size;
   file.lastWriteTime = info.lastWriteTime.ticks;
-  job.request.files.push_back(std::move(file));
+  job.plan.files.push_back(std::move(file));
   job.counters.totalBytes.fetch_add(info.size);
   const uint32_t counted = job.counters.totalFiles.fetch_add(1) + 1;
   if (counted % kFilesPerScanEvent == 0) {
@@ -190,7 +190,7 @@ class RootScan {
       const SysError listingError = folder.listingError;
       return visitLiterally(folder.path, folder.destination, Kind::Directory, &listingError);
     }
-    job_.request.directories.push_back({folder.path, folder.path, folder.destination});
+    job_.plan.directories.push_back({folder.path, folder.path, folder.destination});
     last_ = LastEntry::kHandled;
     if (!folder.entries.empty()) stack_.push_back(std::move(folder));
     return true;
@@ -219,7 +219,7 @@ class RootScan {
     }
     switch (haveInfo ? typeOf(kind, info) : typeFollowingLinks(path, kind)) {
       case EntryType::kFolder:
-        job_.request.directories.push_back({path, path, destination});
+        job_.plan.directories.push_back({path, path, destination});
         break;
       case EntryType::kFile:
         addScannedFile(job_, path, destination);
@@ -388,7 +388,7 @@ void scanSources(JobContext& job) {
       continue;
     }
     std::u16string destination = rootDestinationFolder(style, destinationRoot, root);
-    job.request.directories.push_back({root, root, destination});
+    job.plan.directories.push_back({root, root, destination});
     RootScan scan(job, std::move(root), std::move(destination));
     if (!scan.run()) return;
   }

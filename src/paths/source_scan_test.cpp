@@ -106,16 +106,16 @@ TEST(SourceScan, FolderRootIsWalkedDepthFirstInListingOrder) {
   std::vector<std::u16string> files;
   std::vector<std::u16string> folders = {root};
   for (const Walked& w : walk) (w.folder ? folders : files).push_back(w.path);
-  EXPECT_EQ(sources(scan.request.directories), folders);
-  ASSERT_EQ(sources(scan.request.files), files);
+  EXPECT_EQ(sources(scan.plan.directories), folders);
+  ASSERT_EQ(sources(scan.plan.files), files);
 
-  EXPECT_EQ(scan.request.directories[0].destinationPath, u16(dir.path() / "backup" / "photos"));
+  EXPECT_EQ(scan.plan.directories[0].destinationPath, u16(dir.path() / "backup" / "photos"));
   for (size_t i = 1; i < folders.size(); ++i) {
-    const PlannedDirectory& d = scan.request.directories[i];
+    const PlannedDirectory& d = scan.plan.directories[i];
     EXPECT_EQ(d.readPath, d.sourcePath);
     EXPECT_EQ(d.destinationPath, destinationOf(d.sourcePath));
   }
-  for (const PlannedFile& f : scan.request.files) {
+  for (const PlannedFile& f : scan.plan.files) {
     FileInfo info;
     ASSERT_EQ(scan.job.platform.queryPath(f.sourcePath, LinkMode::NoFollow, info), 0u);
     EXPECT_EQ(f.readPath, f.sourcePath);
@@ -164,12 +164,12 @@ TEST(SourceScan, RootsOfEveryShape) {
     scanSources(scan.job);
     std::vector<std::u16string> files;
     uint64_t bytes = 0;
-    for (const PlannedFile& f : scan.request.files) {
+    for (const PlannedFile& f : scan.plan.files) {
       files.push_back(f.destinationPath);
       bytes += f.size;
     }
     std::vector<std::u16string> folders;
-    for (const PlannedDirectory& d : scan.request.directories) folders.push_back(d.destinationPath);
+    for (const PlannedDirectory& d : scan.plan.directories) folders.push_back(d.destinationPath);
     // Within one folder the listing decides the order; compare files as sets.
     std::vector<std::u16string> expectedFiles = under(c.files);
     std::sort(files.begin(), files.end());
@@ -192,10 +192,10 @@ TEST(SourceScan, ReportsProgressEvery512Files) {
   scan.request.destinationRoot = u16(dir.path() / "out");
   scanSources(scan.job);
 
-  ASSERT_EQ(scan.request.files.size(), 1100u);
+  ASSERT_EQ(scan.plan.files.size(), 1100u);
   const auto scanning = [&](uint32_t count) {
     return scanProgressLine("Scanning source...",
-                            jsonEscape(toUtf8(scan.request.files[count - 1].sourcePath)), count,
+                            jsonEscape(toUtf8(scan.plan.files[count - 1].sourcePath)), count,
                             count);
   };
   const std::vector<std::string> expected = {scanning(512), scanning(1024),
@@ -222,16 +222,16 @@ TEST(SourceScan, LinksInsideAreSkippedAndRootLinksFollowed) {
 
   const std::u16string src = resolveRoot(scan.job.platform, u16(dir.path() / "src"));
   const std::u16string elsewhere = resolveRoot(scan.job.platform, u16(dir.path() / "elsewhere"));
-  std::vector<std::u16string> files = sources(scan.request.files);
+  std::vector<std::u16string> files = sources(scan.plan.files);
   std::sort(files.begin(), files.end() - 1);
   const PathStyle style = scan.job.platform.pathStyle();
   EXPECT_EQ(files, (std::vector<std::u16string>{joinPath(style, src, u"real.txt"),
                                                 joinPath(style, src, u"sub/inner.txt"),
                                                 joinPath(style, elsewhere, u"outside.txt")}));
   // The followed root goes under its target's own name.
-  EXPECT_EQ(scan.request.files.back().destinationPath,
+  EXPECT_EQ(scan.plan.files.back().destinationPath,
             u16(dir.path() / "out" / "elsewhere" / "outside.txt"));
-  EXPECT_EQ(sources(scan.request.directories),
+  EXPECT_EQ(sources(scan.plan.directories),
             (std::vector<std::u16string>{src, joinPath(style, src, u"sub"), elsewhere}));
   EXPECT_EQ(scan.counters.totalFiles.load(), 3u);
   EXPECT_EQ(scan.counters.failedFiles.load(), 0u);
@@ -251,8 +251,8 @@ TEST(SourceScan, CancelStopsTheScanWithoutTheFinalEvent) {
   scan.request.sourceRoots = {u16(dir.path() / "first"), u16(dir.path() / "second")};
   scan.request.destinationRoot = u16(dir.path() / "out");
   scanSources(scan.job);
-  EXPECT_EQ(scan.request.files.size(), 1u);
-  EXPECT_EQ(scan.request.directories.size(), 1u);
+  EXPECT_EQ(scan.plan.files.size(), 1u);
+  EXPECT_EQ(scan.plan.directories.size(), 1u);
   EXPECT_TRUE(scan.output.lines().empty());
 }
 
@@ -334,7 +334,7 @@ TEST(SourceScan, FailuresAreCountedAndRecordedAsTheRulesSay) {
     if (c.failed == 5) {
       // One line per entry met, each naming the root's destination folder.
       // The root is now its lexical form, which the entry paths start with.
-      const std::u16string lexicalRoot = scan.request.directories.at(0).sourcePath;
+      const std::u16string lexicalRoot = scan.plan.directories.at(0).sourcePath;
       std::string expected;
       for (const Walked& w : walk) {
         if (!expected.empty()) expected += "\\n";
@@ -347,12 +347,12 @@ TEST(SourceScan, FailuresAreCountedAndRecordedAsTheRulesSay) {
     } else {
       EXPECT_EQ(scan.errors.escapedForEvent(), c.errors);
     }
-    const std::vector<std::u16string> folders = sources(scan.request.directories);
+    const std::vector<std::u16string> folders = sources(scan.plan.directories);
     EXPECT_EQ(std::count(folders.begin(), folders.end(), sub), c.subPlanned ? 1 : 0);
     // The second root is scanned in every case.
-    ASSERT_FALSE(scan.request.files.empty());
-    EXPECT_EQ(fileName(style, scan.request.files.back().sourcePath), u"n");
-    EXPECT_EQ(scan.request.files.size() - 1, c.filesFromSrc);
+    ASSERT_FALSE(scan.plan.files.empty());
+    EXPECT_EQ(fileName(style, scan.plan.files.back().sourcePath), u"n");
+    EXPECT_EQ(scan.plan.files.size() - 1, c.filesFromSrc);
     EXPECT_EQ(scan.output.lines().size(), 1u);
   }
 }
@@ -376,7 +376,7 @@ TEST(SourceScan, BrokenListingEndsTheRoot) {
     scan.request.sourceRoots = {rootText, u16(dir.path() / "next")};
     scan.request.destinationRoot = u16(dir.path() / "out");
     scanSources(scan.job);
-    EXPECT_EQ(scan.request.files.size(), entryFailed ? 1u : 2u);
+    EXPECT_EQ(scan.plan.files.size(), entryFailed ? 1u : 2u);
     EXPECT_EQ(scan.counters.failedFiles.load(), 1u);  // the entry's own failure, or the break
   }
 }

@@ -1,5 +1,5 @@
-// The job as the host describes it: the parsed request and the planned files
-// and folders that every phase works through.
+// The job as the host describes it: the options, roots and limits of the
+// parsed request, fixed once it is read.
 
 #ifndef QV_REQUEST_REQUEST_H_
 #define QV_REQUEST_REQUEST_H_
@@ -25,39 +25,10 @@ constexpr uint32_t kSuppressCompletedEvents = 1u << 6; // no "completed" item ev
 // decode it with conflictPolicyOf() instead of comparing against 2.
 enum class ConflictPolicy { kSkip, kOverwrite, kRename };
 
-// One file of the job. Its position in WorkerRequest::files is its item index,
-// which appears in its staging-file name, so the list is only ever appended to.
-//
-// The three state flags are written by whichever thread holds the item at the
-// time (planning under its lock, then one copy or verification worker) and read
-// by other threads only after those workers have been joined. They are separate
-// bools on purpose: distinct objects are distinct memory locations, so
-// neighbouring items' and neighbouring flags' writes never race. Do not pack
-// them into a bit field.
-struct PlannedFile {
-  std::u16string sourcePath;       // the source as reported in events and error lines
-  std::u16string readPath;         // opened and read instead of sourcePath when not empty
-  std::u16string destinationPath;  // final destination; replaced once under the rename policy
-  std::u16string stagingPath;      // what the copy writes; empty until the copy engine sets it
-  uint64_t size = 0;               // source size in bytes; refreshed by the copy engine
-  uint64_t lastWriteTime = 0;      // 100 ns units since 1601-01-01 UTC; 0 when none was recorded
-  bool resolved = false;   // the conflict decision is taken and destinationPath is final
-  bool copied = false;     // copied in this run; awaits verification or commit
-  bool committed = false;  // the destination holds the final file
-};
-
-// One folder of the job. With both source paths empty no folder metadata is
-// copied; the folder is only created.
-struct PlannedDirectory {
-  std::u16string sourcePath;
-  std::u16string readPath;  // read instead of sourcePath when not empty
-  std::u16string destinationPath;
-};
-
 // The parsed request. The initial values below are what a default record
 // holds; a request that loads successfully replaces every one of them with
-// the host's value. Read by every phase; only the scan, on the main thread
-// before any worker starts, appends to files and directories.
+// the host's value. Nothing writes it after parsing: what changes while the
+// job runs lives in its JobPlan.
 struct WorkerRequest {
   uint8_t verifyOnly = 0;  // 0: copy job; any other value: verify-only job
   uint32_t workerCount = 8;
@@ -73,8 +44,6 @@ struct WorkerRequest {
   uint8_t verificationMode = 0;  // not range-checked when the request is read
   std::vector<std::u16string> sourceRoots;
   std::u16string destinationRoot;
-  std::vector<PlannedFile> files;
-  std::vector<PlannedDirectory> directories;
 };
 
 // `option` is one of the k* bits above.

@@ -84,7 +84,7 @@ void reserveEntries(std::vector<T>& list, uint32_t count,
 
 }  // namespace
 
-WorkerRequest parseRequest(std::string_view bytes) {
+LoadedRequest parseRequest(std::string_view bytes) {
   RequestCursor in(bytes);
   if (in.take(kSignature.size()) != kSignature) {
     refuse(kRequestInvalidSignature);
@@ -92,7 +92,9 @@ WorkerRequest parseRequest(std::string_view bytes) {
   if (in.u32() != kProtocolVersion) refuse(kRequestVersionMismatch);
 
   // The file order differs from the record's declaration order.
-  WorkerRequest request;
+  LoadedRequest loaded;
+  WorkerRequest& request = loaded.request;
+  JobPlan& plan = loaded.plan;
   request.verifyOnly = in.u8();
   request.conflictPolicy = in.u8();
   request.verificationMode = in.u8();
@@ -117,7 +119,7 @@ WorkerRequest parseRequest(std::string_view bytes) {
 
   const uint32_t fileCount = in.u32();
   if (fileCount > kMaxFiles) refuse(kRequestTooManyFiles);
-  reserveEntries(request.files, fileCount, in, kMinFileEntryBytes);
+  reserveEntries(plan.files, fileCount, in, kMinFileEntryBytes);
   for (uint32_t i = 0; i < fileCount; ++i) {
     PlannedFile file;
     file.sourcePath = in.text();
@@ -125,21 +127,21 @@ WorkerRequest parseRequest(std::string_view bytes) {
     file.destinationPath = in.text();
     file.size = in.u64();
     file.lastWriteTime = in.u64();
-    request.files.push_back(std::move(file));
+    plan.files.push_back(std::move(file));
   }
 
   const uint32_t directoryCount = in.u32();
   if (directoryCount > kMaxDirectories) refuse(kRequestTooManyDirectories);
-  reserveEntries(request.directories, directoryCount, in,
+  reserveEntries(plan.directories, directoryCount, in,
                  kMinDirectoryEntryBytes);
   for (uint32_t i = 0; i < directoryCount; ++i) {
     PlannedDirectory directory;
     directory.sourcePath = in.text();
     directory.readPath = in.text();
     directory.destinationPath = in.text();
-    request.directories.push_back(std::move(directory));
+    plan.directories.push_back(std::move(directory));
   }
-  return request;
+  return loaded;
 }
 
 }  // namespace qv

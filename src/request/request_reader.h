@@ -10,6 +10,7 @@
 
 #include <string_view>
 
+#include "request/job_plan.h"
 #include "request/request.h"
 
 namespace qv {
@@ -47,7 +48,13 @@ inline constexpr char kRequestTooManyDirectories[] =
 // than a huge allocation. Lists the file really holds but memory cannot throw
 // std::bad_alloc. Values are not otherwise validated: zero counts and sizes,
 // unknown policy or mode codes and empty paths all load.
-WorkerRequest parseRequest(std::string_view bytes);
+//
+// The file entries and directory entries the host listed seed the plan.
+struct LoadedRequest {
+  WorkerRequest request;
+  JobPlan plan;
+};
+LoadedRequest parseRequest(std::string_view bytes);
 
 }  // namespace qv
 

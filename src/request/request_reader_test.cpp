@@ -88,7 +88,9 @@ std::string endingWithRootLength(uint32_t length) {
 }
 
 TEST(RequestReaderTest, RoundTripsEveryField) {
-  const WorkerRequest r = parseRequest(writeRequest(fullRequest()));
+  const LoadedRequest loaded = parseRequest(writeRequest(fullRequest()));
+  const WorkerRequest& r = loaded.request;
+  const JobPlan& plan = loaded.plan;
   EXPECT_EQ(r.verifyOnly, 2);
   EXPECT_EQ(r.conflictPolicy, 7);
   EXPECT_EQ(r.verificationMode, 9);
@@ -106,49 +108,50 @@ TEST(RequestReaderTest, RoundTripsEveryField) {
   EXPECT_EQ(r.destinationRoot, u"D:\\Ziel\u00E9");
   EXPECT_EQ(r.sourceRoots, (std::vector<std::u16string>{u"C:\\a", u"", u"/r\U0001F600"}));
 
-  ASSERT_EQ(r.files.size(), 2u);
-  EXPECT_EQ(r.files[0].sourcePath, u"C:\\a\\x.txt");
-  EXPECT_EQ(r.files[0].readPath, u"");
-  EXPECT_EQ(r.files[0].destinationPath, u"D:\\x.txt");
-  EXPECT_EQ(r.files[0].size, 0x1122334455667788u);
-  EXPECT_EQ(r.files[0].lastWriteTime, 0x8877665544332211u);
-  EXPECT_EQ(r.files[1].sourcePath, u"s2");
-  EXPECT_EQ(r.files[1].readPath, u"\\\\?\\C:\\s2");
-  EXPECT_EQ(r.files[1].destinationPath, u"d\u20AC");
-  EXPECT_EQ(r.files[1].size, 0u);
-  EXPECT_EQ(r.files[1].lastWriteTime, 1u);
-  for (const PlannedFile& file : r.files) {
+  ASSERT_EQ(plan.files.size(), 2u);
+  EXPECT_EQ(plan.files[0].sourcePath, u"C:\\a\\x.txt");
+  EXPECT_EQ(plan.files[0].readPath, u"");
+  EXPECT_EQ(plan.files[0].destinationPath, u"D:\\x.txt");
+  EXPECT_EQ(plan.files[0].size, 0x1122334455667788u);
+  EXPECT_EQ(plan.files[0].lastWriteTime, 0x8877665544332211u);
+  EXPECT_EQ(plan.files[1].sourcePath, u"s2");
+  EXPECT_EQ(plan.files[1].readPath, u"\\\\?\\C:\\s2");
+  EXPECT_EQ(plan.files[1].destinationPath, u"d\u20AC");
+  EXPECT_EQ(plan.files[1].size, 0u);
+  EXPECT_EQ(plan.files[1].lastWriteTime, 1u);
+  for (const PlannedFile& file : plan.files) {
     EXPECT_TRUE(file.stagingPath.empty());
     EXPECT_FALSE(file.resolved || file.copied || file.committed);
   }
 
-  ASSERT_EQ(r.directories.size(), 2u);
-  EXPECT_EQ(r.directories[0].sourcePath, u"");
-  EXPECT_EQ(r.directories[0].readPath, u"");
-  EXPECT_EQ(r.directories[0].destinationPath, u"D:\\empty");
-  EXPECT_EQ(r.directories[1].sourcePath, u"C:\\a\\sub");
-  EXPECT_EQ(r.directories[1].readPath, u"\\\\?\\C:\\a\\sub");
-  EXPECT_EQ(r.directories[1].destinationPath, u"D:\\sub");
+  ASSERT_EQ(plan.directories.size(), 2u);
+  EXPECT_EQ(plan.directories[0].sourcePath, u"");
+  EXPECT_EQ(plan.directories[0].readPath, u"");
+  EXPECT_EQ(plan.directories[0].destinationPath, u"D:\\empty");
+  EXPECT_EQ(plan.directories[1].sourcePath, u"C:\\a\\sub");
+  EXPECT_EQ(plan.directories[1].readPath, u"\\\\?\\C:\\a\\sub");
+  EXPECT_EQ(plan.directories[1].destinationPath, u"D:\\sub");
 }
 
 TEST(RequestReaderTest, IgnoresBytesAfterTheLastDirectory) {
-  const WorkerRequest r =
-      parseRequest(writeRequest(fullRequest()) + std::string("\xFF\x80\0QVCWREQ1", 11));
-  ASSERT_EQ(r.directories.size(), 2u);
-  EXPECT_EQ(r.directories[1].destinationPath, u"D:\\sub");
+  const JobPlan plan =
+      parseRequest(writeRequest(fullRequest()) + std::string("\xFF\x80\0QVCWREQ1", 11)).plan;
+  ASSERT_EQ(plan.directories.size(), 2u);
+  EXPECT_EQ(plan.directories[1].destinationPath, u"D:\\sub");
 
-  const WorkerRequest empty = parseRequest(writeRequest(RequestFields{}) + "trailing");
-  EXPECT_TRUE(empty.sourceRoots.empty() && empty.files.empty() && empty.directories.empty());
+  const LoadedRequest empty = parseRequest(writeRequest(RequestFields{}) + "trailing");
+  EXPECT_TRUE(empty.request.sourceRoots.empty() && empty.plan.files.empty() &&
+              empty.plan.directories.empty());
 }
 
 TEST(RequestReaderTest, AcceptsValuesAtTheirLimits) {
   RequestFields longString;
   longString.destinationRoot.assign(16777216, 'a');
-  EXPECT_EQ(parseRequest(writeRequest(longString)).destinationRoot.size(), 16777216u);
+  EXPECT_EQ(parseRequest(writeRequest(longString)).request.destinationRoot.size(), 16777216u);
 
   RequestFields manyRoots;
   manyRoots.sourceRoots.assign(1000000, "");
-  EXPECT_EQ(parseRequest(writeRequest(manyRoots)).sourceRoots.size(), 1000000u);
+  EXPECT_EQ(parseRequest(writeRequest(manyRoots)).request.sourceRoots.size(), 1000000u);
 }
 
 // A cut anywhere in a valid request, even inside a length prefix, a number

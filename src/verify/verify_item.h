@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "request/request.h"
+#include "request/job_plan.h"
 #include "verify/verifier.h"
 
 namespace qv {

@@ -33,7 +33,7 @@ void verifyOne(JobContext& job, Verifier& verifier, const PlannedFile& item) {
 
 void verifyWorker(JobContext& job) {
   Verifier verifier(job.platform, job.control);
-  const std::vector<PlannedFile>& items = job.request.files;
+  const std::vector<PlannedFile>& items = job.plan.files;
   while (!job.control.cancelled()) {
     const uint32_t index = job.counters.nextItemIndex.fetch_add(1);
     if (index >= items.size()) return;
@@ -44,7 +44,7 @@ void verifyWorker(JobContext& job) {
 }  // namespace
 
 void runVerifyPhase(JobContext& job) {
-  const std::vector<PlannedFile>& items = job.request.files;
+  const std::vector<PlannedFile>& items = job.plan.files;
   JobCounters& counters = job.counters;
   counters.totalFiles.exchange(static_cast<uint32_t>(items.size()));
   for (const PlannedFile& item : items) counters.totalBytes.fetch_add(item.size);

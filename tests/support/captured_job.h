@@ -58,7 +58,7 @@ class CapturedOutput : public EventOutput {
 // own members that is constructed after this base.
 struct CapturedJob {
   explicit CapturedJob(Platform& platform = systemPlatform())
-      : job{platform, events, control, errors, counters, request} {}
+      : job{platform, events, control, errors, counters, request, plan} {}
 
   CapturedOutput output;
   EventStream events{output};
@@ -66,6 +66,7 @@ struct CapturedJob {
   ErrorList errors;
   JobCounters counters;
   WorkerRequest request;
+  JobPlan plan;
   JobContext job;
 };
 
