@@ -38,15 +38,15 @@ wanted=" $* "
 
 # id ¦ file ¦ original ¦ replacement ¦ what the fault does
 read -r -d '' TABLE <<'EOF'
-M01 ¦ src/copy/commit.cpp ¦ job.request.conflictPolicy == 1 ? ExistingTarget::Replace ¦ job.request.conflictPolicy == 2 ? ExistingTarget::Replace ¦ commit never replaces under the overwrite policy
+M01 ¦ src/copy/commit.cpp ¦ conflictPolicyOf(job.request) == ConflictPolicy::kOverwrite ¦ conflictPolicyOf(job.request) == ConflictPolicy::kRename ¦ commit never replaces under the overwrite policy
 M02 ¦ src/copy/commit.cpp ¦ "Atomic commit failed: " ¦ "Atomic commit failure: " ¦ commit failure text changed
 M03 ¦ src/copy/commit.cpp ¦ if (cancelled && !item.committed) { ¦ if (false && !item.committed) { ¦ a staged file is committed after a cancel
-M04 ¦ src/copy/commit.cpp ¦ if (!cancelled) reportFailure(job, item, error); ¦ reportFailure(job, item, error); ¦ a cancelled item is reported as failed
+M04 ¦ src/copy/commit.cpp ¦ if (!cancelled) reportItemFailed(job, item, error); ¦ reportItemFailed(job, item, error); ¦ a cancelled item is reported as failed
 M05 ¦ src/copy/commit.cpp ¦ job.counters.copiedFiles.fetch_add(1);↵ ¦ ↵ ¦ copied files not counted
-M06 ¦ src/copy/commit.cpp ¦ reportCompleted(job, item, true); ¦ reportCompleted(job, item, !hasOption(job.request, kSuppressCompletedEvents)); ¦ commit event dropped when completed events are suppressed
+M06 ¦ src/copy/commit.cpp ¦ reportItemCompleted(job, item, true); ¦ reportItemCompleted(job, item, !hasOption(job.request, kSuppressCompletedEvents)); ¦ commit event dropped when completed events are suppressed
 M07 ¦ src/copy/commit.cpp ¦ } else if (!job.control.cancelled()) {↵      discardFile(job.platform, item.stagingPath); ¦ } else if (!job.control.cancelled()) { ¦ staging file kept after a failed check
-M08 ¦ src/copy/commit.cpp ¦ counters.verifyFailedFiles.fetch_add(1);↵      reportFailure ¦ reportFailure ¦ verification failures of a copy not counted
-M09 ¦ src/copy/system_copy.cpp ¦ uint64_t{job.request.retryCount} + 1; ¦ uint64_t{job.request.retryCount} + 2; ¦ one copy attempt too many
+M08 ¦ src/copy/verification_stage.cpp ¦ counters.verifyFailedFiles.fetch_add(1);↵      reportItemFailed ¦ reportItemFailed ¦ verification failures of a copy not counted
+M09 ¦ src/copy/retry.h ¦ done < job.request.retryCount ¦ done <= job.request.retryCount ¦ one copy attempt too many
 M10 ¦ src/copy/system_copy.cpp ¦ after.lastWriteTime.ticks != identity.lastWriteTime) { ¦ false) { ¦ a source rewritten in place during its copy goes unnoticed
 M11 ¦ src/copy/system_copy.cpp ¦ "Unable to open the source: " ¦ "Unable to read the source: " ¦ source failure text changed
 M12 ¦ src/copy/system_copy.cpp ¦ existing = overwrite ? ExistingTarget::Replace : ExistingTarget::Fail; ¦ existing = ExistingTarget::Replace; ¦ direct writes replace a destination that appeared meanwhile
@@ -55,23 +55,23 @@ M14 ¦ src/copy/staging_cleanup.cpp ¦ if (item.committed || item.stagingPath.em
 M15 ¦ src/verify/verify_item.cpp ¦ sourceSize != copySize || sourceSize != item.size ¦ sourceSize != copySize ¦ length check ignores the planned size
 M16 ¦ src/verify/verify_item.cpp ¦ "CRC32 verification failed." ¦ "CRC32 verification failed" ¦ CRC32 mismatch text changed
 M17 ¦ src/verify/verify_item.cpp ¦ if (copyDigest != sha256OfFile( ¦ if (copyDigest == sha256OfFile( ¦ SHA-256 comparison flipped
-M18 ¦ src/verify/verify_phase.cpp ¦ counters.verifyFailedFiles.fetch_add(1);↵    counters.failedFiles.fetch_add(1); ¦ counters.verifyFailedFiles.fetch_add(1); ¦ verify-only mismatch not counted as failed
-M19 ¦ src/frame/job_run.cpp ¦ counters.failedFiles.load() > 0 ? 2 : 0; ¦ counters.failedFiles.load() > 1 ? 2 : 0; ¦ exit code off by one failure
-M20 ¦ src/frame/job_run.cpp ¦ removePartialFiles(job);↵    control.cancel(); ¦ control.cancel(); ¦ staging files left after a cancelled job
-M21 ¦ src/frame/job_run.cpp ¦ appendNumber(line, counters.skippedFiles.load()); ¦ appendNumber(line, counters.failedFiles.load()); ¦ complete event reports failures as skipped
-M22 ¦ src/frame/request_reader.cpp ¦ if (in.u32() != kProtocolVersion) ¦ if (in.u32() > kProtocolVersion) ¦ an older request version is accepted
-M23 ¦ src/frame/request_reader.cpp ¦ request.conflictPolicy = in.u8();↵  request.verificationMode = in.u8(); ¦ request.verificationMode = in.u8();↵  request.conflictPolicy = in.u8(); ¦ two request fields read in swapped order
-M24 ¦ src/frame/request_reader.cpp ¦ !utf8ToUtf16Strict(take(length), decoded)) { ¦ !utf8ToUtf16Strict(take(length), decoded) && false) { ¦ invalid UTF-8 in a request string accepted
+M18 ¦ src/verify/verify_phase.cpp ¦ reportItemFailed(job, item, failure.what()); ¦ job.errors.recordFailure(item.sourcePath, item.destinationPath, failure.what());↵    job.events.emitItemEvent("failed", item, failure.what()); ¦ verify-only mismatch not counted as failed
+M19 ¦ src/job/job_run.cpp ¦ counters.failedFiles.load() > 0 ? 2 : 0; ¦ counters.failedFiles.load() > 1 ? 2 : 0; ¦ exit code off by one failure
+M20 ¦ src/job/job_run.cpp ¦ removePartialFiles(job);↵    control.cancel(); ¦ control.cancel(); ¦ staging files left after a cancelled job
+M21 ¦ src/job/job_run.cpp ¦ appendNumber(line, counters.skippedFiles.load()); ¦ appendNumber(line, counters.failedFiles.load()); ¦ complete event reports failures as skipped
+M22 ¦ src/request/request_reader.cpp ¦ if (in.u32() != kProtocolVersion) ¦ if (in.u32() > kProtocolVersion) ¦ an older request version is accepted
+M23 ¦ src/request/request_reader.cpp ¦ request.conflictPolicy = in.u8();↵  request.verificationMode = in.u8(); ¦ request.verificationMode = in.u8();↵  request.conflictPolicy = in.u8(); ¦ two request fields read in swapped order
+M24 ¦ src/request/request_reader.cpp ¦ !utf8ToUtf16Strict(take(length), decoded)) { ¦ !utf8ToUtf16Strict(take(length), decoded) && false) { ¦ invalid UTF-8 in a request string accepted
 M25 ¦ src/paths/destination_planning.cpp ¦ if (reserved) return fail(kOverwriteCollision); ¦ ¦ two files of a job may overwrite the same destination
 M26 ¦ src/paths/destination_planning.cpp ¦ name += u" ("; ¦ name += u"("; ¦ renamed destination text changed
-M27 ¦ src/paths/destination_planning.cpp ¦ job_.counters.skippedFiles.fetch_add(1); ¦ ¦ skipped files not counted
+M27 ¦ src/frame/item_outcome.cpp ¦ job.counters.skippedFiles.fetch_add(1); ¦ ¦ skipped files not counted
 M28 ¦ src/paths/path_algebra.cpp ¦ if (dot == std::u16string_view::npos || dot == 0) ¦ if (dot == std::u16string_view::npos) ¦ a leading dot starts an extension
 M29 ¦ src/progress/progress.cpp ¦ processedBytes = sum < totalBytes ? sum : totalBytes; ¦ processedBytes = sum; ¦ processed bytes may pass the total
 M30 ¦ src/progress/progress.cpp ¦ isVerify ? counters.verifyFailedFiles.load() : counters.failedFiles.load(); ¦ counters.failedFiles.load(); ¦ verify progress counts copy failures
 M31 ¦ src/progress/progress.cpp ¦ return counters.copiedFiles.load() + counters.skippedFiles.load() + ¦ return counters.copiedFiles.load() + ¦ copy progress ignores skipped files
 M32 ¦ src/paths/source_scan.cpp ¦ if (info.isLink) { ¦ if (false) { ¦ links inside a source folder are followed
 M33 ¦ src/paths/source_scan.cpp ¦ if (platform_.isAccessDenied(error)) return true; ¦ ¦ a folder that cannot be listed for access counts as a failure
-M34 ¦ src/copy/copy_phase.cpp ¦ if (request.files[i].copied) verificationList.push_back(i); ¦ verificationList.push_back(i); ¦ skipped and failed files are verified too
+M34 ¦ src/copy/copy_phase.cpp ¦ if (job.plan.files[i].copied) verificationList.push_back(i); ¦ verificationList.push_back(i); ¦ skipped and failed files are verified too
 EOF
 
 say() { printf '%s\n' "$*"; }
@@ -102,7 +102,7 @@ locate() {
       [[ -n $found ]] && return 1  # more than one file: ambiguous
       found=$file
     fi
-  done < <(cd "$root" && grep -rlF -- "$first" src --include='*.cpp' --include='*.h' |
+  done < <(cd "$root" && grep -rlF --include='*.cpp' --include='*.h' -- "$first" src |
            grep -v '_test\.cpp$')
   [[ -n $found ]] && echo "$found"
 }
