@@ -12,8 +12,8 @@
 
 namespace qv {
 
-// Appends one PlannedFile per file and one PlannedDirectory per folder found
-// under the request's source roots, in request order; inside a folder root
+// Appends to the job plan one PlannedFile per file and one PlannedDirectory
+// per folder found under the request's source roots, in request order; inside a folder root
 // depth first, each folder before its contents, entries in the order the
 // file system lists them. Links met inside a folder are neither planned nor
 // followed; a root that is a link is followed by its resolution, and one
