@@ -2,7 +2,7 @@
 // decoder (RFC 8259 grammar, escapes and surrogate pairs checked) reads it
 // back to exactly the input bytes. Bytes from 0x80 pass through unchecked by
 // design, so the decoder insists on well-formed UTF-8 only when the input
-// was well-formed UTF-8.
+// was well-formed UTF-8. The same bytes, read as UTF-16, also check toUtf8.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/text.h"
 #include "frame/event_text.h"
 
 namespace {
@@ -131,5 +132,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool validUtf8 = isValidUtf8(input);
   const std::optional<std::string> decoded = decodeJsonString(token, validUtf8);
   if (!decoded || *decoded != input) std::abort();
+
+  // The same bytes read as UTF-16 units: toUtf8 gives well-formed UTF-8 that
+  // decodes back to them, or "" exactly when a surrogate is unpaired.
+  std::u16string units;
+  for (size_t i = 0; i + 1 < size; i += 2) {
+    units.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+  }
+  bool paired = true;
+  for (size_t i = 0; i < units.size(); ++i) {
+    const bool high = units[i] >= 0xD800 && units[i] <= 0xDBFF;
+    const bool low = units[i] >= 0xDC00 && units[i] <= 0xDFFF;
+    if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (high || low) {
+      paired = false;
+    }
+  }
+  const std::string utf8 = qv::toUtf8(units);
+  std::u16string back;
+  if (!paired ? !utf8.empty()
+              : !isValidUtf8(utf8) || !qv::utf8ToUtf16Strict(utf8, back) || back != units) {
+    std::abort();
+  }
   return 0;
 }

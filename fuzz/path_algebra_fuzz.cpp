@@ -4,6 +4,7 @@
 // up to two paths. Bytes below 0x80 are those code units; bytes from 0x80
 // stand for a few units that stress the algebra (non-ASCII letters with and
 // without ASCII case partners, lone surrogates, a full-width solidus).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -72,6 +73,27 @@ void checkOne(PathStyle style, std::u16string_view p) {
   const std::u16string key = qv::destinationKey(style, p);
   const std::u16string normalKey = qv::destinationKey(style, once);
   if (key != normalKey) fail("key(p) == key(normal(p))", style, p, {}, key, normalKey);
+  // Windows keys fold ASCII letters and nothing else; POSIX keys fold nothing.
+  std::u16string upper(p);
+  for (char16_t& c : upper) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  }
+  const std::u16string foldedKey =
+      style == PathStyle::Windows ? qv::destinationKey(style, upper) : once;
+  if (key != foldedKey) fail("key(p) == key(upper(p)) (POSIX: normal(p))", style, p, {}, key, foldedKey);
+
+  // The file name ends the path and the parent begins it; stem and extension
+  // split the file name (on Windows, the name before its stream suffix).
+  const std::u16string name = qv::fileName(style, p);
+  if (p.substr(p.size() - std::min(p.size(), name.size())) != name) {
+    fail("fileName(p) ends p", style, p, {}, name, p);
+  }
+  const std::u16string parent = qv::parentPath(style, p);
+  if (p.substr(0, parent.size()) != parent) fail("parentPath(p) begins p", style, p, {}, parent, p);
+  const std::u16string split = qv::stem(style, p) + qv::extension(style, p);
+  const std::u16string whole =
+      style == PathStyle::Windows ? name.substr(0, name.find(u':')) : name;
+  if (split != whole) fail("stem(p) + extension(p) == fileName(p)", style, p, {}, split, whole);
 }
 
 // Windows text can spell a root name across the join: a base that is only

@@ -33,14 +33,22 @@ class PathResolution : public ::testing::Test {
   ScratchDir scratch;
 };
 
-TEST_F(PathResolution, FinalPathOfEmptyAndMissing) {
+TEST_F(PathResolution, EmptyAndMissingPaths) {
   std::u16string out = u"junk";
   EXPECT_EQ(resolveFinalPath(platform, u"", out), 0u);
   EXPECT_EQ(out, u"");
+  EXPECT_EQ(resolveRoot(platform, u""), u"");
   out = u"junk";
   const SysError err = resolveFinalPath(platform, u16(scratch.path() / "missing"), out);
   EXPECT_TRUE(platform.isNotFoundFamily(err)) << err;
   EXPECT_EQ(out, u"");
+  // No folder to make: nothing at all, or a root that is there.
+  bool created = true;
+  EXPECT_EQ(ensureDirectoryChain(platform, u"", &created), platform.pathNotFoundError());
+  EXPECT_FALSE(created);
+  created = true;
+  EXPECT_EQ(ensureDirectoryChain(platform, u16(scratch.path().root_path()), &created), 0u);
+  EXPECT_FALSE(created);
 }
 
 TEST_F(PathResolution, WeakResolutionResolvesExistingPartAndAppendsTheRest) {
@@ -81,7 +89,6 @@ TEST_F(PathResolution, RootResolution) {
   // A missing root is resolved weakly, not merely normalised.
   EXPECT_EQ(resolveRoot(platform, missing),
             join(join(finalOf(scratch.path() / "exists"), u"missing"), u"x"));
-  EXPECT_EQ(resolveRoot(platform, u""), u"");
 
   // When resolution fails outright, the lexical form stands in.
   FaultPlatform faults(platform);
@@ -105,15 +112,6 @@ TEST_F(PathResolution, DirectoryChainCreatesEachMissingFolder) {
             0u);
   EXPECT_TRUE(created);
   EXPECT_TRUE(fs::is_directory(scratch.path() / "a" / "e"));
-}
-
-TEST_F(PathResolution, DirectoryChainOfNothingToCreate) {
-  bool created = true;
-  EXPECT_EQ(ensureDirectoryChain(platform, u"", &created), platform.pathNotFoundError());
-  EXPECT_FALSE(created);
-  created = true;
-  EXPECT_EQ(ensureDirectoryChain(platform, u16(scratch.path().root_path()), &created), 0u);
-  EXPECT_FALSE(created);
 }
 
 TEST_F(PathResolution, DirectoryChainThroughAFileReportsTheFileNotTheMissingPath) {

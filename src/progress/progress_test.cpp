@@ -39,41 +39,32 @@ TEST(ProgressEvent, CopyFormHasEveryKeyInOrder) {
             "\"queueDepth\":5,\"bytesPerSecond\":750,\"retryQueue\":4}");
 }
 
-TEST(ProgressEvent, VerifyFormUsesVerificationCountersAndOverride) {
+// Workers race on the counters; what the host sees stays within bounds.
+TEST(ProgressEvent, PhaseChoosesTheCountersAndNumbersStayInBounds) {
   JobCounters counters;
   counters.totalBytes = 5000;
   counters.copiedBytes = 4000;
+  counters.inFlightBytes = 1500;
   counters.verifiedBytes = 3000;
   counters.totalFiles = 10;
   counters.failedFiles = 6;
   counters.verifyFailedFiles = 2;
-  EXPECT_EQ(progressEventLine(counters, "verify", "Verifying...", 4, 3, 0, u"", 7,
-                              3 * kSecond),
-            "{\"type\":\"progress\",\"phase\":\"verify\",\"message\":\"Verifying...\","
-            "\"currentFile\":\"\",\"totalBytes\":5000,\"processedBytes\":3000,"
-            "\"totalFiles\":7,\"completedFiles\":3,\"skippedFiles\":0,\"failedFiles\":2,"
-            "\"activeWorkers\":0,\"targetWorkers\":4,\"queueDepth\":4,"
-            "\"bytesPerSecond\":1000,\"retryQueue\":0}");
-  // Any other phase text: verified bytes, but every failed file.
-  const std::string other =
-      progressEventLine(counters, "Copy", "m", 0, 0, 0, u"", 0, kSecond);
-  EXPECT_EQ(eventNumber(other, "processedBytes"), 3000);
-  EXPECT_EQ(eventNumber(other, "failedFiles"), 6);
-}
-
-// Workers race on the counters; what the host sees stays within bounds.
-TEST(ProgressEvent, ProcessedBytesAndQueueDepthAreClamped) {
-  JobCounters counters;
-  counters.totalBytes = 100;
-  counters.copiedBytes = 90;
-  counters.inFlightBytes = 50;
-  counters.totalFiles = 3;
-  for (uint32_t completed : {3u, 4u, 4000000000u}) {
-    const std::string line =
-        progressEventLine(counters, "copy", "", 0, completed, 0, u"", 0, kSecond);
-    EXPECT_EQ(eventNumber(line, "processedBytes"), 100);
-    EXPECT_EQ(eventNumber(line, "bytesPerSecond"), 100);
-    EXPECT_EQ(eventNumber(line, "queueDepth"), 0) << completed;
+  struct Case {
+    const char* phase;
+    uint32_t completed, totalFilesOverride;
+    int64_t processedBytes, failedFiles, totalFiles, queueDepth;
+  } cases[] = {
+      {"copy", 3, 0, 5000, 6, 10, 7},  // copied + in flight, clamped to the total
+      {"verify", 3, 7, 3000, 2, 7, 4},
+      {"Copy", 4000000000u, 0, 3000, 6, 10, 0},  // any other phase text
+  };
+  for (const Case& c : cases) {
+    const std::string line = progressEventLine(counters, c.phase, "m", 0, c.completed, 0, u"",
+                                               c.totalFilesOverride, kSecond);
+    EXPECT_EQ(eventNumber(line, "processedBytes"), c.processedBytes) << c.phase;
+    EXPECT_EQ(eventNumber(line, "failedFiles"), c.failedFiles) << c.phase;
+    EXPECT_EQ(eventNumber(line, "totalFiles"), c.totalFiles) << c.phase;
+    EXPECT_EQ(eventNumber(line, "queueDepth"), c.queueDepth) << c.phase;
   }
 }
 
@@ -113,92 +104,72 @@ TEST(ProgressEvent, ScanFormCarriesOnlyTotalsAndFailures) {
   t.counters.activeWorkers = 5;
   t.counters.retryQueue = 5;
   sendScanProgress(t.job, u"/src/a\"b", ScanProgress::kScanning);
-  sendScanProgress(t.job, u"", ScanProgress::kComplete);
-  const std::string tail =
-      "\"totalBytes\":9000,\"processedBytes\":0,\"totalFiles\":512,\"completedFiles\":0,"
-      "\"skippedFiles\":0,\"failedFiles\":2,\"activeWorkers\":0,\"targetWorkers\":0,"
-      "\"queueDepth\":0,\"bytesPerSecond\":0,\"retryQueue\":0}\n";
   EXPECT_EQ(t.output.text(),
             "{\"type\":\"progress\",\"phase\":\"scan\",\"message\":\"Scanning source...\","
-            "\"currentFile\":\"/src/a\\\"b\"," + tail +
-            "{\"type\":\"progress\",\"phase\":\"scan\",\"message\":\"Source scan complete.\","
-            "\"currentFile\":\"\"," + tail);
+            "\"currentFile\":\"/src/a\\\"b\",\"totalBytes\":9000,\"processedBytes\":0,"
+            "\"totalFiles\":512,\"completedFiles\":0,\"skippedFiles\":0,\"failedFiles\":2,"
+            "\"activeWorkers\":0,\"targetWorkers\":0,\"queueDepth\":0,\"bytesPerSecond\":0,"
+            "\"retryQueue\":0}\n");
 }
 
-TEST(ProgressReporter, CopySendsFirstPeriodicAndLastEvents) {
-  TestJob t;
-  t.counters.totalFiles = 4;
-  t.counters.copiedFiles = 1;
-  t.counters.skippedFiles = 1;
-  t.counters.failedFiles = 1;
-  t.control.setCurrentFile(u"/src/busy");
-  ProgressReporter reporter(t.job, ReporterPhase::kCopy, 5, monotonicNanoseconds(), 0);
-  reporter.sendFirst();
-  reporter.start();
-  t.output.waitForLines(2);
-  reporter.finish();
+// The first event (copy only), the periodic ones ("Paused" while paused,
+// with a rate that falls as the phase's time runs on) and the last one.
+TEST(ProgressReporter, EachPhaseSendsItsMessagesCountsAndCurrentFile) {
+  struct Case {
+    ReporterPhase phase;
+    bool paused, cancelled;
+    const char* periodic;
+    const char* last;
+    int64_t completed, totalFiles;
+    const char* lastFile;
+  } cases[] = {
+      {ReporterPhase::kCopy, false, false, "Copying...", "Copy phase complete.", 3, 4, ""},
+      {ReporterPhase::kCopy, true, false, "Paused", "Copy phase complete.", 3, 4, ""},
+      {ReporterPhase::kVerify, false, true, "Verifying...", "Verification cancelled.", 2, 3,
+       "/busy"},
+  };
+  for (const Case& c : cases) {
+    const bool copy = c.phase == ReporterPhase::kCopy;
+    SCOPED_TRACE(c.periodic);
+    TestJob t;
+    t.counters.totalBytes = t.counters.copiedBytes = 1 << 20;
+    t.counters.totalFiles = 4;  // a verification phase counts its own list
+    t.counters.copiedFiles = t.counters.skippedFiles = t.counters.failedFiles = 1;
+    t.counters.verifiedFiles = 2;
+    t.control.setCurrentFile(u"/busy");
+    if (c.paused) t.control.pause();
+    if (c.cancelled) t.control.cancel();
+    ProgressReporter reporter(t.job, c.phase, 5, monotonicNanoseconds(), copy ? 0 : 3);
+    if (copy) reporter.sendFirst();
+    reporter.start();
+    t.output.waitForLines((copy ? 1 : 0) + (c.paused ? 2 : 1));
+    reporter.finish();
 
-  const std::vector<std::string> lines = t.output.lines();
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(eventField(lines.front(), "message"), "Copying...");
-  EXPECT_EQ(eventNumber(lines.front(), "completedFiles"), 0);
-  EXPECT_NE(lines.front().find("\"currentFile\":\"/src/busy\""), std::string::npos);
-  // The reporter's first event goes out as soon as it runs.
-  EXPECT_EQ(eventField(lines[1], "message"), "Copying...");
-  EXPECT_EQ(eventNumber(lines[1], "completedFiles"), 3);
-  EXPECT_NE(lines[1].find("\"currentFile\":\"/src/busy\""), std::string::npos);
-  EXPECT_EQ(eventField(lines.back(), "message"), "Copy phase complete.");
-  EXPECT_EQ(eventNumber(lines.back(), "completedFiles"), 3);
-  EXPECT_EQ(eventNumber(lines.back(), "targetWorkers"), 5);
-  EXPECT_NE(lines.back().find("\"currentFile\":\"\""), std::string::npos);
-}
-
-TEST(ProgressReporter, PausedJobKeepsReportingWithFallingRate) {
-  TestJob t;
-  t.counters.totalBytes = 1 << 20;
-  t.counters.copiedBytes = 1 << 20;
-  t.control.pause();
-  ProgressReporter reporter(t.job, ReporterPhase::kCopy, 1, monotonicNanoseconds(), 0);
-  reporter.sendFirst();
-  reporter.start();
-  t.output.waitForLines(3);
-  reporter.finish();
-
-  const std::vector<std::string> lines = t.output.lines();
-  // first event, at least two periodic ones, last event
-  ASSERT_GE(lines.size(), 4u);
-  int64_t previousRate = INT64_MAX;
-  for (size_t i = 1; i + 1 < lines.size(); ++i) {
-    EXPECT_EQ(eventField(lines[i], "message"), "Paused");
-    const int64_t rate = eventNumber(lines[i], "bytesPerSecond");
-    EXPECT_LT(rate, previousRate);
-    previousRate = rate;
+    const std::vector<std::string> lines = t.output.lines();
+    ASSERT_GE(lines.size(), (copy ? 1u : 0u) + (c.paused ? 3u : 2u));
+    if (copy) {
+      EXPECT_EQ(eventField(lines.front(), "message"), "Copying...");
+      EXPECT_EQ(eventNumber(lines.front(), "completedFiles"), 0);
+    }
+    int64_t previousRate = INT64_MAX;
+    for (size_t i = copy ? 1 : 0; i + 1 < lines.size(); ++i) {
+      EXPECT_EQ(eventField(lines[i], "message"), c.periodic);
+      EXPECT_EQ(eventField(lines[i], "currentFile"), "/busy");
+      EXPECT_EQ(eventNumber(lines[i], "completedFiles"), c.completed);
+      const int64_t rate = eventNumber(lines[i], "bytesPerSecond");
+      if (c.paused) {
+        EXPECT_LT(rate, previousRate);
+      }
+      previousRate = rate;
+    }
+    const std::string& last = lines.back();
+    EXPECT_EQ(eventField(last, "phase"), copy ? "copy" : "verify");
+    EXPECT_EQ(eventField(last, "message"), c.last);
+    EXPECT_EQ(eventField(last, "currentFile"), c.lastFile);
+    EXPECT_EQ(eventNumber(last, "completedFiles"), c.completed);
+    EXPECT_EQ(eventNumber(last, "totalFiles"), c.totalFiles);
+    EXPECT_EQ(eventNumber(last, "targetWorkers"), 5);
   }
-  EXPECT_EQ(eventField(lines.back(), "message"), "Copy phase complete.");
-}
-
-TEST(ProgressReporter, VerifyLastEventNamesCancelAndKeepsCurrentFile) {
-  TestJob t;
-  t.counters.verifiedFiles = 2;
-  t.counters.totalFiles = 50;  // replaced by the list's size
-  t.control.setCurrentFile(u"/dst/last");
-  t.control.cancel();
-  ProgressReporter reporter(t.job, ReporterPhase::kVerify, 8, monotonicNanoseconds(), 3);
-  reporter.start();
-  reporter.finish();
-
-  const std::vector<std::string> lines = t.output.lines();
-  ASSERT_GE(lines.size(), 1u);
-  for (size_t i = 0; i + 1 < lines.size(); ++i) {
-    EXPECT_EQ(eventField(lines[i], "message"), "Verifying...");
-  }
-  const std::string& last = lines.back();
-  EXPECT_EQ(eventField(last, "message"), "Verification cancelled.");
-  EXPECT_NE(last.find("\"phase\":\"verify\""), std::string::npos);
-  EXPECT_NE(last.find("\"currentFile\":\"/dst/last\""), std::string::npos);
-  EXPECT_EQ(eventNumber(last, "totalFiles"), 3);
-  EXPECT_EQ(eventNumber(last, "completedFiles"), 2);
-  EXPECT_EQ(eventNumber(last, "queueDepth"), 1);
 }
 
 }  // namespace
