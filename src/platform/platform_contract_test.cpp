@@ -57,13 +57,16 @@ class PlatformContract : public ::testing::Test {
     return !ec;
   }
 
-  void setTimes(const std::string& name) const {
-    std::unique_ptr<MetadataWriter> writer;
-    ASSERT_EQ(platform().openForMetadataWrite(path(name), writer), 0u);
+  static FileInfo times() {
     FileInfo times;
     times.lastWriteTime.ticks = kWriteTicks;
     times.lastAccessTime.ticks = kAccessTicks;
-    ASSERT_EQ(writer->setTimes(times), 0u);
+    return times;
+  }
+  void setTimes(const std::string& name) const {
+    std::unique_ptr<MetadataWriter> writer;
+    ASSERT_EQ(platform().openForMetadataWrite(path(name), writer), 0u);
+    ASSERT_EQ(writer->setTimes(times()), 0u);
   }
 
   FileInfo info(const std::string& name) const {
@@ -83,10 +86,7 @@ TEST_F(PlatformContract, StagingFileIsNewAndHoldsWhatWasWritten) {
   ASSERT_EQ(file->write(data.data(), 100000, written), 0u);
   EXPECT_EQ(written, 100000u);
   ASSERT_EQ(file->write(data.data() + 100000, 200000, written), 0u);
-  FileInfo times;
-  times.lastWriteTime.ticks = kWriteTicks;
-  times.lastAccessTime.ticks = kAccessTicks;
-  ASSERT_EQ(file->setTimes(times), 0u);
+  ASSERT_EQ(file->setTimes(times()), 0u);
   // Attributes set on the open file leave its times alone.
   writeFile("read-only", "");
   fs::permissions(at("read-only"), fs::perms::owner_read | fs::perms::group_read);

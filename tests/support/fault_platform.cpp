@@ -47,9 +47,7 @@ class FaultWritableFile final : public Wrapped<WritableFile> {
   SysError setAttributes(uint32_t attributes) override {
     return on(Op::FileSetAttributes, [&] { return inner_->setAttributes(attributes); });
   }
-  SysError close() override {
-    return on(Op::CloseFile, [&] { return inner_->close(); });
-  }
+  SysError close() override { return on(Op::CloseFile, [&] { return inner_->close(); }); }
 };
 
 class FaultMetadataWriter final : public Wrapped<MetadataWriter> {

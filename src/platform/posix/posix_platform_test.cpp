@@ -135,7 +135,7 @@ TEST_F(PosixPlatformTest, NamesThatAreNotUtf8AreListedAndCopied) {
   EXPECT_EQ(readFile("caf\xE9\xC3\xA9"), "latin-1 name");
 }
 
-TEST_F(PosixPlatformTest, CopyCarriesPermissionBitsAsTheyAre) {
+TEST_F(PosixPlatformTest, CopyCarriesPermissionBitsAsTheyAreAndStagingTakesTheUmask) {
   for (mode_t mode : {mode_t{0}, mode_t{0751}, mode_t{01777}}) {
     SCOPED_TRACE(mode);
     writeFile("source", "data", mode);
@@ -148,9 +148,6 @@ TEST_F(PosixPlatformTest, CopyCarriesPermissionBitsAsTheyAre) {
     EXPECT_EQ(platform_.attributesToPreserve(info), mode);
     chmod(at("source").c_str(), 0644);
   }
-}
-
-TEST_F(PosixPlatformTest, StagingFileTakesTheUmask) {
   const mode_t old = umask(027);
   std::unique_ptr<WritableFile> file;
   const SysError err = platform_.createStagingFile(path("stage"), file);
