@@ -404,17 +404,20 @@ class PipedStandardInput {
  private:
   HANDLE saved_, read_ = nullptr, write_ = nullptr;
 #else
+  // A closed standard input (saved_ -1) makes the pipe's read end 0 itself.
   PipedStandardInput() : saved_(dup(0)) {
     int fds[2];
     EXPECT_EQ(pipe(fds), 0);
-    dup2(fds[0], 0);
-    close(fds[0]);
+    if (fds[0] != 0) {
+      dup2(fds[0], 0);
+      close(fds[0]);
+    }
     write_ = fds[1];
   }
   ~PipedStandardInput() {
     closeWriter();
-    dup2(saved_, 0);
-    close(saved_);
+    if (saved_ >= 0) dup2(saved_, 0);
+    close(saved_ >= 0 ? saved_ : 0);
   }
   void send(const std::string& text) {
     EXPECT_EQ(write(write_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
