@@ -29,6 +29,7 @@ qv_fuzz_target(request_reader qv_request qv_frame qv_request_writer)
 qv_fuzz_target(path_algebra qv_paths)
 qv_fuzz_target(json_escape qv_frame)
 qv_fuzz_target(crc32 qv_verify)
+qv_fuzz_target(text_codec qv_platform)
 
 # Regenerates the request reader's seed corpus: make_request_seeds <folder>.
 add_executable(make_request_seeds ${CMAKE_SOURCE_DIR}/fuzz/make_request_seeds.cpp)
@@ -36,4 +37,5 @@ target_link_options(make_request_seeds PRIVATE -fsanitize=address,undefined)
 target_link_libraries(make_request_seeds PRIVATE qv_request_writer)
 
 add_custom_target(fuzz_targets DEPENDS fuzz_request_reader fuzz_path_algebra
-                  fuzz_json_escape fuzz_crc32 make_request_seeds)
+                  fuzz_json_escape fuzz_crc32 fuzz_text_codec
+                  make_request_seeds)

@@ -5,117 +5,99 @@
 namespace qv::test {
 namespace {
 
-class FaultReadableFile final : public ReadableFile {
+// A file or writer handed out by the wrapper: its calls go through the
+// wrapper's rules under the path it was opened with.
+template <typename Interface>
+class Wrapped : public Interface {
  public:
-  FaultReadableFile(FaultPlatform& owner, std::u16string path,
-                    std::unique_ptr<ReadableFile> inner)
+  Wrapped(FaultPlatform& owner, std::u16string path, std::unique_ptr<Interface> inner)
       : owner_(owner), path_(std::move(path)), inner_(std::move(inner)) {}
 
+ protected:
+  SysError on(Op op, const std::function<SysError()>& forward) {
+    return owner_.run(op, path_, forward);
+  }
+
+  FaultPlatform& owner_;
+  const std::u16string path_;
+  std::unique_ptr<Interface> inner_;
+};
+
+class FaultReadableFile final : public Wrapped<ReadableFile> {
+ public:
+  using Wrapped::Wrapped;
   SysError read(void* buffer, size_t size, size_t& bytesRead) override {
     bytesRead = 0;
-    return owner_.run(Op::Read, path_,
-                      [&] { return inner_->read(buffer, size, bytesRead); });
+    return on(Op::Read, [&] { return inner_->read(buffer, size, bytesRead); });
   }
   SysError seek(uint64_t offset) override { return inner_->seek(offset); }
   SysError info(FileInfo& out) override { return inner_->info(out); }
-
- private:
-  FaultPlatform& owner_;
-  const std::u16string path_;
-  std::unique_ptr<ReadableFile> inner_;
 };
 
-class FaultWritableFile final : public WritableFile {
+class FaultWritableFile final : public Wrapped<WritableFile> {
  public:
-  FaultWritableFile(FaultPlatform& owner, std::u16string path,
-                    std::unique_ptr<WritableFile> inner)
-      : owner_(owner), path_(std::move(path)), inner_(std::move(inner)) {}
-
+  using Wrapped::Wrapped;
   SysError write(const void* data, size_t size, size_t& written) override {
     written = 0;
-    return owner_.run(Op::Write, path_,
-                      [&] { return inner_->write(data, size, written); });
+    return on(Op::Write, [&] { return inner_->write(data, size, written); });
   }
   SysError setTimes(const FileInfo& source) override {
-    return owner_.run(Op::FileSetTimes, path_,
-                      [&] { return inner_->setTimes(source); });
+    return on(Op::FileSetTimes, [&] { return inner_->setTimes(source); });
   }
   SysError setAttributes(uint32_t attributes) override {
-    return owner_.run(Op::FileSetAttributes, path_,
-                      [&] { return inner_->setAttributes(attributes); });
+    return on(Op::FileSetAttributes, [&] { return inner_->setAttributes(attributes); });
   }
-  SysError close() override {
-    return owner_.run(Op::CloseFile, path_, [&] { return inner_->close(); });
-  }
-
- private:
-  FaultPlatform& owner_;
-  const std::u16string path_;
-  std::unique_ptr<WritableFile> inner_;
+  SysError close() override { return on(Op::CloseFile, [&] { return inner_->close(); }); }
 };
 
-class FaultMetadataWriter final : public MetadataWriter {
+class FaultMetadataWriter final : public Wrapped<MetadataWriter> {
  public:
-  FaultMetadataWriter(FaultPlatform& owner, std::u16string path,
-                      std::unique_ptr<MetadataWriter> inner)
-      : owner_(owner), path_(std::move(path)), inner_(std::move(inner)) {}
-
+  using Wrapped::Wrapped;
   SysError setTimes(const FileInfo& source) override {
-    return owner_.run(Op::MetadataSetTimes, path_,
-                      [&] { return inner_->setTimes(source); });
+    return on(Op::MetadataSetTimes, [&] { return inner_->setTimes(source); });
   }
-
- private:
-  FaultPlatform& owner_;
-  const std::u16string path_;
-  std::unique_ptr<MetadataWriter> inner_;
 };
+
+// An open through the rules; what the wrapped platform opens is handed out
+// wrapped.
+template <typename Wrapper, typename Interface, typename Open>
+SysError openWrapped(FaultPlatform& owner, Op op, const std::u16string& path,
+                     std::unique_ptr<Interface>& out, Open open) {
+  out.reset();
+  return owner.run(op, path, [&] {
+    std::unique_ptr<Interface> inner;
+    const SysError err = open(inner);
+    if (err == 0) out = std::make_unique<Wrapper>(owner, path, std::move(inner));
+    return err;
+  });
+}
 
 }  // namespace
 
-void FaultPlatform::addRule(Op op, Action action, Rule rule) {
-  rule.op = op;
-  rule.action = action;
+void FaultPlatform::addRule(Rule rule) {
   std::lock_guard<std::mutex> lock(mutex_);
   rules_.push_back(std::move(rule));
 }
 
 void FaultPlatform::failCalls(Op op, SysError code, CallMatch match) {
-  Rule rule;
-  rule.code = code;
-  rule.match = std::move(match);
-  addRule(op, Action::Fail, std::move(rule));
+  addRule({op, Action::Fail, code, std::move(match)});
 }
 
 void FaultPlatform::failNthWrite(uint64_t n) {
-  CallMatch match;
-  match.skip = n > 0 ? n - 1 : 0;
-  match.times = 1;
-  failCalls(Op::Write, inner_.diskFullError(), std::move(match));
+  failCalls(Op::Write, inner_.diskFullError(), {{}, n > 0 ? n - 1 : 0, 1});
 }
 
-void FaultPlatform::failLargeCopyAfter(uint64_t afterBytes, SysError code,
-                                       CallMatch match) {
-  Rule rule;
-  rule.code = code;
-  rule.afterBytes = afterBytes;
-  rule.match = std::move(match);
-  addRule(Op::CopyLargeFile, Action::StopLargeCopy, std::move(rule));
+void FaultPlatform::failLargeCopyAfter(uint64_t afterBytes, SysError code, CallMatch match) {
+  addRule({Op::CopyLargeFile, Action::StopLargeCopy, code, std::move(match), afterBytes});
 }
 
 void FaultPlatform::failSha256(Sha256Failure step, CallMatch match) {
-  Rule rule;
-  rule.code = static_cast<SysError>(step);
-  rule.match = std::move(match);
-  addRule(Op::CreateSha256, Action::FailSha256, std::move(rule));
+  failCalls(Op::CreateSha256, static_cast<SysError>(step), std::move(match));
 }
 
 void FaultPlatform::addHook(Op op, When when, Hook hook, CallMatch match) {
-  Rule rule;
-  rule.hook = std::move(hook);
-  rule.match = std::move(match);
-  addRule(op, when == When::Before ? Action::HookBefore : Action::HookAfter,
-          std::move(rule));
+  const Action action = when == When::Before ? Action::HookBefore : Action::HookAfter;
+  addRule({op, action, 0, std::move(match), 0, std::move(hook)});
 }
 
 void FaultPlatform::clear() {
@@ -123,186 +105,90 @@ void FaultPlatform::clear() {
   rules_.clear();
 }
 
-uint64_t FaultPlatform::calls(Op op) const {
-  return counts_[static_cast<size_t>(op)].load();
-}
-
 FaultPlatform::Plan FaultPlatform::planCall(Op op, const std::u16string& path,
-                                            const std::u16string& secondPath) {
+                                            const std::u16string& second) {
   counts_[static_cast<size_t>(op)].fetch_add(1);
   Plan plan;
   std::lock_guard<std::mutex> lock(mutex_);
   for (Rule& rule : rules_) {
-    if (rule.op != op) continue;
     const std::u16string& want = rule.match.path;
-    if (!want.empty() && want != path && want != secondPath) continue;
+    if (rule.op != op || (!want.empty() && want != path && want != second)) continue;
     if (rule.skipped < rule.match.skip) {
       ++rule.skipped;
       continue;
     }
     if (rule.used >= rule.match.times) continue;
     // The first fault that matches decides; later ones keep their turn.
-    const bool isFault = rule.action == Action::Fail ||
-                         rule.action == Action::StopLargeCopy ||
-                         rule.action == Action::FailSha256;
+    const bool isFault = rule.action == Action::Fail || rule.action == Action::StopLargeCopy;
     if (isFault && (plan.fail || plan.stopLargeCopy)) continue;
     if (rule.match.times != kEveryCall) ++rule.used;
-    switch (rule.action) {
-      case Action::Fail:
-      case Action::FailSha256:
-        plan.fail = true;
-        plan.code = rule.code;
-        break;
-      case Action::StopLargeCopy:
-        plan.stopLargeCopy = true;
-        plan.code = rule.code;
-        plan.stopAfterBytes = rule.afterBytes;
-        break;
-      case Action::HookBefore:
-        plan.before.push_back(rule.hook);
-        break;
-      case Action::HookAfter:
-        plan.after.push_back(rule.hook);
-        break;
+    if (rule.action == Action::HookBefore) plan.before.push_back(rule.hook);
+    if (rule.action == Action::HookAfter) plan.after.push_back(rule.hook);
+    if (isFault) {
+      (rule.action == Action::Fail ? plan.fail : plan.stopLargeCopy) = true;
+      plan.code = rule.code;
+      plan.stopAfterBytes = rule.afterBytes;
     }
   }
   return plan;
 }
 
-SysError FaultPlatform::readWholeFile(const std::u16string& path,
-                                      std::string& contents) {
-  return run(Op::ReadWholeFile, path,
-             [&] { return inner_.readWholeFile(path, contents); });
-}
-
-SysError FaultPlatform::queryPath(const std::u16string& path, LinkMode mode,
-                                  FileInfo& info) {
-  return run(Op::QueryPath, path, [&] { return inner_.queryPath(path, mode, info); });
-}
-
-SysError FaultPlatform::readFileInfo(const std::u16string& path, FileInfo& info) {
-  return run(Op::ReadFileInfo, path, [&] { return inner_.readFileInfo(path, info); });
+SysError FaultPlatform::run(Op op, const std::u16string& path,
+                            const std::function<SysError()>& forward,
+                            const std::u16string& second) {
+  const Plan plan = planCall(op, path, second);
+  for (const Hook& hook : plan.before) hook(path);
+  const SysError result = plan.fail ? plan.code : forward();
+  for (const Hook& hook : plan.after) hook(path);
+  return result;
 }
 
 SysError FaultPlatform::openForMetadataWrite(const std::u16string& path,
                                              std::unique_ptr<MetadataWriter>& out) {
-  out.reset();
-  return run(Op::OpenForMetadataWrite, path, [&] {
-    std::unique_ptr<MetadataWriter> writer;
-    SysError err = inner_.openForMetadataWrite(path, writer);
-    if (err == 0) out = std::make_unique<FaultMetadataWriter>(*this, path, std::move(writer));
-    return err;
-  });
-}
-
-SysError FaultPlatform::setAttributes(const std::u16string& path, uint32_t attributes) {
-  return run(Op::SetAttributes, path,
-             [&] { return inner_.setAttributes(path, attributes); });
+  auto open = [&](auto& file) { return inner_.openForMetadataWrite(path, file); };
+  return openWrapped<FaultMetadataWriter>(*this, Op::OpenForMetadataWrite, path, out, open);
 }
 
 SysError FaultPlatform::openForRead(const std::u16string& path, ReadPurpose purpose,
                                     std::unique_ptr<ReadableFile>& out) {
-  out.reset();
-  return run(Op::OpenForRead, path, [&] {
-    std::unique_ptr<ReadableFile> file;
-    SysError err = inner_.openForRead(path, purpose, file);
-    if (err == 0) out = std::make_unique<FaultReadableFile>(*this, path, std::move(file));
-    return err;
-  });
+  auto open = [&](auto& file) { return inner_.openForRead(path, purpose, file); };
+  return openWrapped<FaultReadableFile>(*this, Op::OpenForRead, path, out, open);
 }
 
 SysError FaultPlatform::createStagingFile(const std::u16string& path,
                                           std::unique_ptr<WritableFile>& out) {
-  out.reset();
-  return run(Op::CreateStagingFile, path, [&] {
-    std::unique_ptr<WritableFile> file;
-    SysError err = inner_.createStagingFile(path, file);
-    if (err == 0) out = std::make_unique<FaultWritableFile>(*this, path, std::move(file));
-    return err;
-  });
-}
-
-SysError FaultPlatform::removeFile(const std::u16string& path) {
-  return run(Op::RemoveFile, path, [&] { return inner_.removeFile(path); });
-}
-
-SysError FaultPlatform::renameFile(const std::u16string& from, const std::u16string& to,
-                                   ExistingTarget existing) {
-  Plan plan = planCall(Op::RenameFile, from, to);
-  for (const Hook& hook : plan.before) hook(from);
-  SysError result = plan.fail ? plan.code : inner_.renameFile(from, to, existing);
-  for (const Hook& hook : plan.after) hook(from);
-  return result;
-}
-
-SysError FaultPlatform::createDirectory(const std::u16string& path) {
-  return run(Op::CreateDirectory, path, [&] { return inner_.createDirectory(path); });
-}
-
-SysError FaultPlatform::listDirectory(
-    const std::u16string& path,
-    const std::function<bool(const DirectoryEntry&)>& visit) {
-  return run(Op::ListDirectory, path, [&] { return inner_.listDirectory(path, visit); });
-}
-
-SysError FaultPlatform::finalPath(const std::u16string& path, std::u16string& out) {
-  return run(Op::FinalPath, path, [&] { return inner_.finalPath(path, out); });
-}
-
-SysError FaultPlatform::copySmallFile(const std::u16string& source,
-                                      const std::u16string& target,
-                                      ExistingTarget existing) {
-  Plan plan = planCall(Op::CopySmallFile, source, target);
-  for (const Hook& hook : plan.before) hook(source);
-  SysError result =
-      plan.fail ? plan.code : inner_.copySmallFile(source, target, existing);
-  for (const Hook& hook : plan.after) hook(source);
-  return result;
+  auto open = [&](auto& file) { return inner_.createStagingFile(path, file); };
+  return openWrapped<FaultWritableFile>(*this, Op::CreateStagingFile, path, out, open);
 }
 
 SysError FaultPlatform::copyLargeFile(
-    const std::u16string& source, const std::u16string& target,
-    ExistingTarget existing,
+    const std::u16string& source, const std::u16string& target, ExistingTarget existing,
     const std::function<CopyProgress(uint64_t totalTransferred)>& progress) {
-  Plan plan = planCall(Op::CopyLargeFile, source, target);
+  const Plan plan = planCall(Op::CopyLargeFile, source, target);
   for (const Hook& hook : plan.before) hook(source);
-  SysError result = 0;
-  if (plan.fail) {
-    result = plan.code;
-  } else if (plan.stopLargeCopy) {
+  SysError result = plan.code;
+  if (plan.stopLargeCopy) {
     bool stopped = false;
-    result = inner_.copyLargeFile(
-        source, target, existing, [&](uint64_t total) {
-          if (progress && progress(total) == CopyProgress::Cancel) {
-            return CopyProgress::Cancel;
-          }
-          if (total >= plan.stopAfterBytes && total > 0) {
-            stopped = true;
-            return CopyProgress::Cancel;
-          }
-          return CopyProgress::Continue;
-        });
+    result = inner_.copyLargeFile(source, target, existing, [&](uint64_t total) {
+      if (progress && progress(total) == CopyProgress::Cancel) return CopyProgress::Cancel;
+      stopped = total >= plan.stopAfterBytes && total > 0;
+      return stopped ? CopyProgress::Cancel : CopyProgress::Continue;
+    });
     if (stopped || result == 0) result = plan.code;
-  } else {
+  } else if (!plan.fail) {
     result = inner_.copyLargeFile(source, target, existing, progress);
   }
   for (const Hook& hook : plan.after) hook(source);
   return result;
 }
 
-void FaultPlatform::beginFolderReuse() { inner_.beginFolderReuse(); }
-void FaultPlatform::endFolderReuse() { inner_.endFolderReuse(); }
-
 std::unique_ptr<Sha256> FaultPlatform::createSha256(Sha256Failure& failure) {
-  Plan plan = planCall(Op::CreateSha256, {});
-  for (const Hook& hook : plan.before) hook({});
   std::unique_ptr<Sha256> result;
-  if (plan.fail) {
-    failure = static_cast<Sha256Failure>(plan.code);
-  } else {
+  const SysError failedStep = run(Op::CreateSha256, {}, [&] {
     result = inner_.createSha256(failure);
-  }
-  for (const Hook& hook : plan.after) hook({});
+    return SysError{0};
+  });
+  if (failedStep != 0) failure = static_cast<Sha256Failure>(failedStep);
   return result;
 }
 

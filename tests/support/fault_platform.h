@@ -26,28 +26,10 @@ namespace qv::test {
 // FileSetTimes, FileSetAttributes and CloseFile are calls on the files the
 // wrapper hands out; MetadataSetTimes is the call on a metadata writer.
 enum class Op {
-  ReadWholeFile,
-  QueryPath,
-  ReadFileInfo,
-  OpenForMetadataWrite,
-  MetadataSetTimes,
-  SetAttributes,
-  OpenForRead,
-  Read,
-  CreateStagingFile,
-  Write,
-  FileSetTimes,
-  FileSetAttributes,
-  CloseFile,
-  RemoveFile,
-  RenameFile,
-  CreateDirectory,
-  ListDirectory,
-  FinalPath,
-  CopySmallFile,
-  CopyLargeFile,
-  CreateSha256,
-  Count_
+  ReadWholeFile, QueryPath, ReadFileInfo, OpenForMetadataWrite, MetadataSetTimes,
+  SetAttributes, OpenForRead, Read, CreateStagingFile, Write, FileSetTimes,
+  FileSetAttributes, CloseFile, RemoveFile, RenameFile, CreateDirectory, ListDirectory,
+  FinalPath, CopySmallFile, CopyLargeFile, CreateSha256, Count_
 };
 
 enum class When { Before, After };
@@ -96,7 +78,12 @@ class FaultPlatform : public Platform {
   void clear();
 
   // Calls of `op` so far, failed ones included.
-  uint64_t calls(Op op) const;
+  uint64_t calls(Op op) const { return counts_[static_cast<size_t>(op)].load(); }
+
+  // Counts a call of `op` on `path` (and `second`), runs its hooks around it
+  // and either fails it or runs `forward`. Used by the wrapped files too.
+  SysError run(Op op, const std::u16string& path, const std::function<SysError()>& forward,
+               const std::u16string& second = {});
 
   // ---- Platform, forwarded ----
   PathStyle pathStyle() const override { return inner_.pathStyle(); }
@@ -107,92 +94,88 @@ class FaultPlatform : public Platform {
   uint32_t processId() override { return inner_.processId(); }
   uint32_t logicalProcessorCount() override { return inner_.logicalProcessorCount(); }
   void prepareStandardStreams() override { inner_.prepareStandardStreams(); }
-  std::unique_ptr<LineReader> openStandardInput() override {
-    return inner_.openStandardInput();
-  }
-  bool isNotFoundFamily(SysError code) const override {
-    return inner_.isNotFoundFamily(code);
-  }
-  bool isAlreadyExists(SysError code) const override {
-    return inner_.isAlreadyExists(code);
-  }
-  bool isAccessDenied(SysError code) const override {
-    return inner_.isAccessDenied(code);
-  }
+  std::unique_ptr<LineReader> openStandardInput() override { return inner_.openStandardInput(); }
+  bool isNotFoundFamily(SysError code) const override { return inner_.isNotFoundFamily(code); }
+  bool isAlreadyExists(SysError code) const override { return inner_.isAlreadyExists(code); }
+  bool isAccessDenied(SysError code) const override { return inner_.isAccessDenied(code); }
   SysError pathNotFoundError() const override { return inner_.pathNotFoundError(); }
   SysError diskFullError() const override { return inner_.diskFullError(); }
   uint32_t normalAttributes() const override { return inner_.normalAttributes(); }
   uint32_t attributesToPreserve(const FileInfo& source) const override {
     return inner_.attributesToPreserve(source);
   }
+  void beginFolderReuse() override { inner_.beginFolderReuse(); }
+  void endFolderReuse() override { inner_.endFolderReuse(); }
 
-  SysError readWholeFile(const std::u16string& path, std::string& contents) override;
-  SysError queryPath(const std::u16string& path, LinkMode mode,
-                     FileInfo& info) override;
-  SysError readFileInfo(const std::u16string& path, FileInfo& info) override;
+  // ---- Platform, with faults ----
+  SysError readWholeFile(const std::u16string& path, std::string& contents) override {
+    return run(Op::ReadWholeFile, path, [&] { return inner_.readWholeFile(path, contents); });
+  }
+  SysError queryPath(const std::u16string& path, LinkMode mode, FileInfo& info) override {
+    return run(Op::QueryPath, path, [&] { return inner_.queryPath(path, mode, info); });
+  }
+  SysError readFileInfo(const std::u16string& path, FileInfo& info) override {
+    return run(Op::ReadFileInfo, path, [&] { return inner_.readFileInfo(path, info); });
+  }
   SysError openForMetadataWrite(const std::u16string& path,
                                 std::unique_ptr<MetadataWriter>& out) override;
-  SysError setAttributes(const std::u16string& path, uint32_t attributes) override;
+  SysError setAttributes(const std::u16string& path, uint32_t attributes) override {
+    return run(Op::SetAttributes, path, [&] { return inner_.setAttributes(path, attributes); });
+  }
   SysError openForRead(const std::u16string& path, ReadPurpose purpose,
                        std::unique_ptr<ReadableFile>& out) override;
   SysError createStagingFile(const std::u16string& path,
                              std::unique_ptr<WritableFile>& out) override;
-  SysError removeFile(const std::u16string& path) override;
+  SysError removeFile(const std::u16string& path) override {
+    return run(Op::RemoveFile, path, [&] { return inner_.removeFile(path); });
+  }
   SysError renameFile(const std::u16string& from, const std::u16string& to,
-                      ExistingTarget existing) override;
-  SysError createDirectory(const std::u16string& path) override;
-  SysError listDirectory(
-      const std::u16string& path,
-      const std::function<bool(const DirectoryEntry&)>& visit) override;
-  SysError finalPath(const std::u16string& path, std::u16string& out) override;
+                      ExistingTarget existing) override {
+    return run(Op::RenameFile, from, [&] { return inner_.renameFile(from, to, existing); }, to);
+  }
+  SysError createDirectory(const std::u16string& path) override {
+    return run(Op::CreateDirectory, path, [&] { return inner_.createDirectory(path); });
+  }
+  SysError listDirectory(const std::u16string& path,
+                         const std::function<bool(const DirectoryEntry&)>& visit) override {
+    return run(Op::ListDirectory, path, [&] { return inner_.listDirectory(path, visit); });
+  }
+  SysError finalPath(const std::u16string& path, std::u16string& out) override {
+    return run(Op::FinalPath, path, [&] { return inner_.finalPath(path, out); });
+  }
   SysError copySmallFile(const std::u16string& source, const std::u16string& target,
-                         ExistingTarget existing) override;
+                         ExistingTarget existing) override {
+    return run(Op::CopySmallFile, source,
+               [&] { return inner_.copySmallFile(source, target, existing); }, target);
+  }
   SysError copyLargeFile(
-      const std::u16string& source, const std::u16string& target,
-      ExistingTarget existing,
+      const std::u16string& source, const std::u16string& target, ExistingTarget existing,
       const std::function<CopyProgress(uint64_t totalTransferred)>& progress) override;
-  void beginFolderReuse() override;
-  void endFolderReuse() override;
-
   std::unique_ptr<Sha256> createSha256(Sha256Failure& failure) override;
 
-  // ---- used by the wrapped files ----
-
+ private:
+  enum class Action { Fail, StopLargeCopy, HookBefore, HookAfter };
+  struct Rule {
+    Op op;
+    Action action;
+    SysError code;
+    CallMatch match;
+    uint64_t afterBytes = 0;
+    Hook hook{};
+    uint64_t skipped = 0;
+    uint32_t used = 0;
+  };
   // What the rules say about one call, which it counts.
   struct Plan {
     bool fail = false;
-    SysError code = 0;
     bool stopLargeCopy = false;
+    SysError code = 0;
     uint64_t stopAfterBytes = 0;
     std::vector<Hook> before;
     std::vector<Hook> after;
   };
-  Plan planCall(Op op, const std::u16string& path,
-                const std::u16string& secondPath = {});
-
-  // Counts the call, runs its hooks and either fails it or runs `forward`.
-  template <typename Forward>
-  SysError run(Op op, const std::u16string& path, Forward&& forward) {
-    Plan plan = planCall(op, path);
-    for (const Hook& hook : plan.before) hook(path);
-    SysError result = plan.fail ? plan.code : forward();
-    for (const Hook& hook : plan.after) hook(path);
-    return result;
-  }
-
- private:
-  enum class Action { Fail, StopLargeCopy, FailSha256, HookBefore, HookAfter };
-  struct Rule {
-    Op op = Op::Count_;
-    Action action = Action::Fail;
-    SysError code = 0;
-    uint64_t afterBytes = 0;
-    Hook hook;
-    CallMatch match;
-    uint64_t skipped = 0;
-    uint32_t used = 0;
-  };
-  void addRule(Op op, Action action, Rule rule);
+  void addRule(Rule rule);
+  Plan planCall(Op op, const std::u16string& path, const std::u16string& second);
 
   Platform& inner_;
   std::array<std::atomic<uint64_t>, static_cast<size_t>(Op::Count_)> counts_{};
