@@ -16,70 +16,42 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kFiles = 96;
-constexpr uint8_t kNoVerification = 0;
-constexpr uint8_t kSha256 = 3;
-
 // A copy of 96 MiB. Verifying with one thread, its verification stage spans
 // several progress ticks: item events are still being written when the host
 // leaves.
-std::string copyRequest(const ScratchDir& dir, uint8_t verificationMode) {
-  for (int i = 0; i < kFiles; ++i) {
-    makeFile(dir.path() / "src" / (std::to_string(i) + ".bin"), 1 << 20, i + 1);
-  }
-  tools::RequestFields fields;
-  fields.sourceRoots = {dir.text("src")};
-  fields.destinationRoot = dir.text("dst");
-  fields.verificationMode = verificationMode;
+std::string writeCopyRequest(const ScratchDir& dir, uint8_t verificationMode) {
+  for (int i = 0; i < 96; ++i) makeFile(dir.path() / "src" / std::to_string(i), 1 << 20, i + 1);
+  tools::RequestFields fields = copyRequest(dir.path() / "src", dir.path() / "dst",
+                                            tools::kSmallFileReadAhead, verificationMode);
   fields.verifyWorkerCount = 1;
-  fields.optionFlags = tools::kSmallFileReadAhead;
-  const fs::path request = dir.path() / "request.bin";
-  writeBytes(request, tools::writeRequest(fields));
-  return utf8(request);
+  writeBytes(dir.path() / "request.bin", tools::writeRequest(fields));
+  return dir.text("request.bin");
 }
 
 // Every file committed with the source's bytes, and nothing else there: no
 // staging file, and no event line written into a file.
 void expectWholeCopy(const ScratchDir& dir) {
-  const fs::path source = dir.path() / "src";
-  const fs::path copy = dir.path() / "dst" / "src";
-  ASSERT_TRUE(fs::is_directory(copy));
-  ASSERT_EQ(entriesUnder(copy), entriesUnder(source));
-  for (int i = 0; i < kFiles; ++i) {
-    const std::string name = std::to_string(i) + ".bin";
-    EXPECT_TRUE(readBytes(copy / name) == readBytes(source / name)) << name;
-  }
+  expectSameTree(dir.path() / "src", dir.path() / "dst" / "src");
 }
 
 TEST(ClosedOutput, JobStillCommitsEveryFileAndExitsZero) {
-  const auto inVerifyStage = [](const std::string& out) {
-    return out.find("\"phase\":\"verify\"") != std::string::npos;
-  };
-  struct Case {
-    const char* name;
-    std::function<bool(const std::string&)> closeWhen;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, std::function<bool(const std::string&)>> cases[] = {
       {"at once", [](const std::string&) { return true; }},
-      {"once the verification stage has begun", inVerifyStage},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+      {"once the verification stage has begun", [](const std::string& out) {
+         return out.find("\"phase\":\"verify\"") != std::string::npos;
+       }}};
+  for (const auto& [name, closeWhen] : cases) {
+    SCOPED_TRACE(name);
     ScratchDir dir;
-    Subprocess worker(workerPath(), {"--request", copyRequest(dir, kSha256)},
-                      {.outputWhen = c.closeWhen});
+    Subprocess worker(workerPath(), {"--request", writeCopyRequest(dir, 3)}, {.outputWhen = closeWhen});
     EXPECT_EQ(worker.wait(), 0);
     EXPECT_EQ(worker.err(), "");
     // The host really left before the end.
     EXPECT_EQ(worker.out().find("\"type\":\"complete\""), std::string::npos);
     expectWholeCopy(dir);
   }
-}
-
-TEST(ClosedOutput, UsageToAClosedStandardErrorStillGives64) {
-  Subprocess worker(workerPath(), {"--request"}, {.outputWhen = {}, .errorAtStart = true});
-  EXPECT_EQ(worker.wait(), 64);
-  EXPECT_EQ(worker.out(), "");
+  Subprocess usage(workerPath(), {"--request"}, {.outputWhen = {}, .errorAtStart = true});
+  EXPECT_EQ(usage.wait(), 64) << "usage to a closed standard error";
 }
 
 // A host may start the worker with no standard output or error at all. Their
@@ -91,7 +63,7 @@ TEST(ClosedOutput, StreamsThatWereNeverOpenTakeNoFile) {
   }
   ScratchDir dir;
   Subprocess worker("/bin/sh", {"-c", "exec \"$0\" --request \"$1\" >&- 2>&-", workerPath(),
-                                copyRequest(dir, kNoVerification)});
+                                writeCopyRequest(dir, 0)});
   // Paused at once, so the job is still there to be looked at once its
   // folders exist.
   worker.write("pause\n");

@@ -94,17 +94,14 @@ ProcessResult runToEnd(const std::string& program, const std::vector<std::string
   Subprocess process(program, args);
   if (!input.empty()) process.write(input);
   if (closeInput) process.closeInput();
-  ProcessResult result;
-  result.exitCode = process.wait();
-  result.out = process.out();
-  result.err = process.err();
-  return result;
+  const int exitCode = process.wait();
+  return {exitCode, process.out(), process.err()};
 }
 
-std::string workerPath() {
-  const char* path = std::getenv("QV_WORKER");
+std::string builtProgram(const char* variable) {
+  const char* path = std::getenv(variable);
   if (path == nullptr || *path == '\0') {
-    throw std::runtime_error("QV_WORKER is not set: run the process tests through ctest");
+    throw std::runtime_error(std::string(variable) + " is not set: run the tests through ctest");
   }
   return path;
 }

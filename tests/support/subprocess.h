@@ -41,7 +41,6 @@ class Subprocess {
   // Waits for the exit and for both streams to end; kills the child and
   // returns -1 on timeout.
   int wait(std::chrono::milliseconds timeout = std::chrono::minutes(5));
-  void kill() { child_.kill(); }
   int pid() const { return child_.pid(); }
 
   std::string out() const;
@@ -72,8 +71,10 @@ struct ProcessResult {
 ProcessResult runToEnd(const std::string& program, const std::vector<std::string>& args,
                        std::string_view input = {}, bool closeInput = true);
 
-// The built worker, from the QV_WORKER environment variable.
-std::string workerPath();
+// A built program from the environment variable ctest sets for it
+// (QV_WORKER, QV_COPY_TOOL, QV_REQUEST_TOOL).
+std::string builtProgram(const char* variable);
+inline std::string workerPath() { return builtProgram("QV_WORKER"); }
 
 // The line ending the worker's events carry on this system's standard output.
 std::string_view eventLineEnd();

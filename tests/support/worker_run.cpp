@@ -73,6 +73,11 @@ void makeFile(const std::filesystem::path& path, uint64_t size, uint32_t seed) {
   writeBytes(path, patternBytes(static_cast<size_t>(size), seed));
 }
 
+void makeSparseFile(const std::filesystem::path& path, uint64_t size) {
+  writeBytes(path, "");
+  std::filesystem::resize_file(path, size);
+}
+
 std::vector<std::string> entriesUnder(const std::filesystem::path& root) {
   std::vector<std::string> out;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
@@ -93,6 +98,27 @@ std::vector<std::string> stagingFilesUnder(const std::filesystem::path& root) {
     }
   }
   return out;
+}
+
+void expectSameTree(const std::filesystem::path& source, const std::filesystem::path& copy) {
+  const std::vector<std::string> names = entriesUnder(source);
+  ASSERT_EQ(names, entriesUnder(copy));
+  for (const std::string& name : names) {
+    if (name.back() == '/') continue;
+    const auto path = std::filesystem::u8path(name);
+    EXPECT_TRUE(readBytes(source / path) == readBytes(copy / path)) << name;
+  }
+}
+
+tools::RequestFields copyRequest(const std::filesystem::path& source,
+                                 const std::filesystem::path& destination, uint32_t flags,
+                                 uint8_t verificationMode) {
+  tools::RequestFields fields;
+  fields.sourceRoots = {utf8(source)};
+  fields.destinationRoot = utf8(destination);
+  fields.optionFlags = flags;
+  fields.verificationMode = verificationMode;
+  return fields;
 }
 
 std::vector<std::string> eventLines(const std::string& out) {
@@ -155,8 +181,6 @@ const std::string& JobOutput::complete() const {
   return lines.empty() ? none : lines.back();
 }
 
-JobOutput parseJob(int exitCode, const std::string& out) { return {exitCode, eventLines(out)}; }
-
 ProcessResult runWorkerOn(const ScratchDir& dir, const std::string& requestBytes) {
   const std::filesystem::path requestPath = dir.path() / "request.bin";
   writeBytes(requestPath, requestBytes);
@@ -186,9 +210,11 @@ std::string scanCompleteLine(uint64_t bytes, uint64_t files) {
 }
 
 std::string completeLine(uint64_t totalBytes, uint64_t files, uint64_t completed,
-                         uint64_t failed, bool cancelled, const std::string& errors) {
+                         uint64_t failed, bool cancelled, const std::string& errors,
+                         uint64_t copiedBytes) {
   return "{\"type\":\"complete\",\"totalBytes\":" + std::to_string(totalBytes) +
-         ",\"copiedBytes\":0,\"totalFiles\":" + std::to_string(files) +
+         ",\"copiedBytes\":" + std::to_string(copiedBytes) +
+         ",\"totalFiles\":" + std::to_string(files) +
          ",\"completedFiles\":" + std::to_string(completed) +
          ",\"skippedFiles\":0,\"failedFiles\":" + std::to_string(failed) +
          ",\"cancelled\":" + (cancelled ? "true" : "false") + ",\"errors\":\"" + errors + "\"}";

@@ -36,10 +36,21 @@ std::string readBytes(const std::filesystem::path& path);
 std::string patternBytes(size_t size, uint32_t seed = 1);
 // A file of `size` pattern bytes, its folders created first.
 void makeFile(const std::filesystem::path& path, uint64_t size, uint32_t seed = 1);
+// A file of `size` zero bytes that takes no room where the system allows.
+void makeSparseFile(const std::filesystem::path& path, uint64_t size);
 // Every entry under `root` by relative path, sorted, folders with a final /.
 std::vector<std::string> entriesUnder(const std::filesystem::path& root);
 // Staging files anywhere under `root`; safe while a worker writes there.
 std::vector<std::string> stagingFilesUnder(const std::filesystem::path& root);
+
+// The same entries under both, every file with the same bytes (so no
+// staging file either).
+void expectSameTree(const std::filesystem::path& source, const std::filesystem::path& copy);
+
+// A request to copy the folder `source` into `destination`.
+tools::RequestFields copyRequest(const std::filesystem::path& source,
+                                 const std::filesystem::path& destination, uint32_t flags = 0,
+                                 uint8_t verificationMode = 0);
 
 // The worker's output split into lines, without their line endings.
 std::vector<std::string> eventLines(const std::string& out);
@@ -60,7 +71,9 @@ struct JobOutput {
   const std::string& complete() const;  // the last line
   int64_t total(const std::string& key) const { return eventNumber(complete(), key); }
 };
-JobOutput parseJob(int exitCode, const std::string& out);
+inline JobOutput parseJob(int exitCode, const std::string& out) {
+  return {exitCode, eventLines(out)};
+}
 
 // Writes `request` to a file in `dir` and runs the worker on it with
 // standard input closed at once.
@@ -70,12 +83,13 @@ ProcessResult runWorkerOn(const ScratchDir& dir, const std::string& requestBytes
 JobOutput runJob(const ScratchDir& dir, const tools::RequestFields& fields);
 
 // Whole event lines as the worker prints them; completeLine is that of a
-// job that copied nothing and skipped nothing.
+// job that skipped nothing.
 std::string scanProgressLine(const std::string& message, const std::string& currentFile,
                              uint64_t bytes, uint64_t files, uint64_t failed = 0);
 std::string scanCompleteLine(uint64_t bytes, uint64_t files);
 std::string completeLine(uint64_t totalBytes, uint64_t files, uint64_t completed,
-                         uint64_t failed, bool cancelled, const std::string& errors);
+                         uint64_t failed, bool cancelled, const std::string& errors,
+                         uint64_t copiedBytes = 0);
 std::string fatalLine(const std::string& message);
 
 extern const char kHelloLine[];

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "support/worker_run.h"
-#include "tools/tool_run.h"
 
 namespace qv::test {
 namespace {
@@ -11,24 +10,23 @@ namespace {
 using tools::RequestFields;
 using tools::writeRequest;
 
+std::string requestTool() { return builtProgram("QV_REQUEST_TOOL"); }
+
 // The standard output of a tool with the system's text-mode line endings
 // turned back into line feeds.
-std::string text(const std::string& out) {
-  std::string result;
-  for (char c : out) {
-    if (c != '\r') result += c;
-  }
-  return result;
+std::string text(std::string out) {
+  std::erase(out, '\r');
+  return out;
 }
 
 ProcessResult dump(const ScratchDir& dir, const std::string& bytes) {
   writeBytes(dir.path() / "request.bin", bytes);
-  return runToEnd(requestToolPath(), {"dump", dir.text("request.bin")});
+  return runToEnd(requestTool(), {"dump", dir.text("request.bin")});
 }
 
 ProcessResult build(const ScratchDir& dir, const std::string& json) {
   writeBytes(dir.path() / "request.json", json);
-  return runToEnd(requestToolPath(), {"build", dir.text("request.json"), dir.text("built.bin")});
+  return runToEnd(requestTool(), {"build", dir.text("request.json"), dir.text("built.bin")});
 }
 
 // The documented form, exactly as dump prints it.
@@ -73,7 +71,9 @@ const char kDocumentedJson[] = R"({
 }
 )";
 
-TEST(RequestTool, JsonSurvivesBuildAndDump) {
+// The documented JSON through build and dump, and request files (odd values
+// included) through dump and build, come back byte for byte.
+TEST(RequestTool, JsonAndRequestFilesSurviveTheRoundTrip) {
   ScratchDir dir;
   // The escaped e-acute comes back as its UTF-8 bytes.
   std::string expected = kDocumentedJson;
@@ -81,18 +81,10 @@ TEST(RequestTool, JsonSurvivesBuildAndDump) {
   for (const std::string& json : {std::string(kDocumentedJson), expected}) {
     ProcessResult built = build(dir, json);
     ASSERT_EQ(built.exitCode, 0) << built.err;
-    ProcessResult dumped = runToEnd(requestToolPath(), {"dump", dir.text("built.bin")});
+    ProcessResult dumped = runToEnd(requestTool(), {"dump", dir.text("built.bin")});
     EXPECT_EQ(dumped.exitCode, 0) << dumped.err;
     EXPECT_EQ(text(dumped.out), expected);
   }
-  // Keys left out take the writer's defaults.
-  ASSERT_EQ(build(dir, "{\"destinationRoot\":\"/d\"}").exitCode, 0);
-  RequestFields defaults;
-  defaults.destinationRoot = "/d";
-  EXPECT_EQ(readBytes(dir.path() / "built.bin"), writeRequest(defaults));
-}
-
-TEST(RequestTool, FileSurvivesDumpAndBuild) {
   RequestFields odd;  // values the worker reads but no name covers
   odd.verifyOnly = 5;
   odd.conflictPolicy = 7;
@@ -104,12 +96,10 @@ TEST(RequestTool, FileSurvivesDumpAndBuild) {
   odd.sourceRoots = {"", "\xE6\x97\xA5\xF0\x9F\x98\x80"};
   odd.files = {{"a", "b", "c", ~0ull, 1}, {"", "", "", 0, 0}};
   odd.directories = {{"d", "", "e"}};
-  RequestFields empty;
   const std::vector<std::string> files = {
-      writeRequest(empty), writeRequest(odd),
+      writeRequest(RequestFields{}), writeRequest(odd),
       writeRequest(odd) + std::string("\0tail\xFF", 6),  // ignored by the worker, kept here
   };
-  ScratchDir dir;
   for (const std::string& bytes : files) {
     ProcessResult dumped = dump(dir, bytes);
     ASSERT_EQ(dumped.exitCode, 0) << dumped.err;
@@ -117,6 +107,11 @@ TEST(RequestTool, FileSurvivesDumpAndBuild) {
     ASSERT_EQ(built.exitCode, 0) << built.err;
     EXPECT_EQ(readBytes(dir.path() / "built.bin"), bytes) << dumped.out;
   }
+  // Keys left out take the writer's defaults.
+  ASSERT_EQ(build(dir, "{\"destinationRoot\":\"/d\"}").exitCode, 0);
+  RequestFields defaults;
+  defaults.destinationRoot = "/d";
+  EXPECT_EQ(readBytes(dir.path() / "built.bin"), writeRequest(defaults));
 }
 
 TEST(RequestTool, BadJsonIsRefusedWithTheKey) {
@@ -137,58 +132,25 @@ TEST(RequestTool, BadJsonIsRefusedWithTheKey) {
   }
 }
 
+// The reader's own tests pin down every refusal; here it reaches standard
+// error as it stands.
 TEST(RequestTool, BrokenFilesGetTheWorkersRefusal) {
-  tools::RequestOffsets at;
-  RequestFields full;
-  full.sourceRoots = {"/src"};
-  full.files = {{"a", "", "b", 1, 2}};
-  full.directories = {{"a", "", "b"}};
-  const std::string valid = writeRequest(full, &at);
-  auto patched = [&valid](size_t offset, uint32_t value) {
-    std::string bytes = valid;
-    tools::patchU32(bytes, offset, value);
-    return bytes;
-  };
-  auto withRoot = [](const std::string& root) {
-    RequestFields f;
-    f.sourceRoots = {root};
-    return writeRequest(f);
-  };
-  const std::string ended = "The native worker request ended unexpectedly.";
-  const std::string notUtf8 = "A native worker request path is not valid UTF-8.";
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"", ended},
-      {tools::truncateAt(valid, 12), ended},
-      {tools::truncateAt(valid, at.files[0].lastWriteTime + 7), ended},
+  RequestFields badRoot;
+  badRoot.sourceRoots = {"a\xC3"};
+  const std::string valid = writeRequest(RequestFields{});
+  const std::pair<std::string, std::string> cases[] = {
+      {valid.substr(0, 12), "The native worker request ended unexpectedly."},
       {"QVCWREQ2" + valid.substr(8), "The native worker request has an invalid signature."},
-      {patched(at.protocolVersion, 2), "The app and native worker protocol versions do not match."},
-      {patched(at.protocolVersion, 4), "The app and native worker protocol versions do not match."},
-      {tools::truncateAt(patched(at.destinationRoot, 16777217), at.destinationRoot + 4),
-       "A native worker request string is too large."},
-      {patched(at.sourceRootCount, 1000001), "The native worker request has too many source roots."},
-      {patched(at.fileCount, 100000001), "The native worker request has too many files."},
-      {tools::truncateAt(patched(at.fileCount, 100000000), at.fileCount + 4), ended},
-      {patched(at.directoryCount, 100000001), "The native worker request has too many directories."},
-      {withRoot("a\x80"), notUtf8},
-      {withRoot("a\xC3"), notUtf8},
-      {withRoot("\xC0\xAF"), notUtf8},          // overlong "/"
-      {withRoot("\xED\xA0\x80"), notUtf8},      // a surrogate
-      {withRoot("\xF4\x90\x80\x80"), notUtf8},  // above U+10FFFF
+      {writeRequest(badRoot), "A native worker request path is not valid UTF-8."},
   };
   ScratchDir dir;
   for (const auto& [bytes, message] : cases) {
-    SCOPED_TRACE(message);
     ProcessResult dumped = dump(dir, bytes);
     EXPECT_NE(dumped.exitCode, 0);
     EXPECT_EQ(dumped.out, "");
     EXPECT_EQ(text(dumped.err), message + "\n");
-    // The worker says the same of the same file.
-    ProcessResult worker = runWorkerOn(dir, bytes);
-    EXPECT_NE(worker.out.find("{\"type\":\"fatal\",\"message\":\"" + message + "\"}"),
-              std::string::npos)
-        << worker.out;
   }
-  ProcessResult missing = runToEnd(requestToolPath(), {"dump", dir.text("absent.bin")});
+  ProcessResult missing = runToEnd(requestTool(), {"dump", dir.text("absent.bin")});
   EXPECT_NE(missing.exitCode, 0);
   EXPECT_EQ(text(missing.err), "Unable to open the native worker request.\n");
 }

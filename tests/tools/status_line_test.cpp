@@ -72,7 +72,8 @@ TEST(StatusLine, NumbersReadAsAPersonExpects) {
   EXPECT_NEAR(meter.bytesPerSecond(), (10 << 20) / 3.0, 1);
 }
 
-TEST(StatusLine, SummaryListsCountsAndTheFirstErrors) {
+// The first ten errors are listed whole; past that, the rest is counted.
+TEST(StatusLine, SummaryListsCountsErrorsAndWhatWasVerified) {
   JobTotals t{300, 200, 3, 1, 1, 1, true, {"/s/a -> /d/a: Copy failed: No space", "Warning: x"}, {}};
   EXPECT_EQ(formatSummary(t, false, 2.0),
             "Cancelled.\n"
@@ -82,8 +83,6 @@ TEST(StatusLine, SummaryListsCountsAndTheFirstErrors) {
             "Errors:\n"
             "  /s/a -> /d/a: Copy failed: No space\n"
             "  Warning: x\n");
-
-  // Ten errors are listed whole; past that, the rest is counted.
   t.errors.clear();
   for (int i = 1; i <= 10; ++i) t.errors.push_back("e" + std::to_string(i));
   EXPECT_EQ(formatSummary(t, false, 2.0).find("more"), std::string::npos);
@@ -92,13 +91,10 @@ TEST(StatusLine, SummaryListsCountsAndTheFirstErrors) {
   const std::string capped = formatSummary(t, false, 2.0);
   EXPECT_NE(capped.find("  e10\n  ... and 2 more; --json shows all\n"), std::string::npos) << capped;
   EXPECT_EQ(capped.find("e11"), std::string::npos);
-}
 
-TEST(StatusLine, SummaryNamesWhatWasVerified) {
-  JobTotals t{300, 300, 3, 2, 0, 1, false, {}, {"sha256", 1, 3, 1}};
-  const std::string copy = formatSummary(t, false, 1.0);
-  EXPECT_NE(copy.find("\nVerification: sha256, 3 files checked, 1 failed after up to 1 re-copy "
-                      "each\n"), std::string::npos) << copy;
+  t = {300, 300, 3, 2, 0, 1, false, {}, {"sha256", 1, 3, 1}};
+  EXPECT_NE(formatSummary(t, false, 1.0).find("\nVerification: sha256, 3 files checked, 1 failed "
+                                              "after up to 1 re-copy each\n"), std::string::npos);
   t.verification.reCopies = 0;
   EXPECT_NE(formatSummary(t, false, 1.0).find(", 1 failed, no re-copies\n"), std::string::npos);
   // A verify-only job copies nothing again.

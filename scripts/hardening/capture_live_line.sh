@@ -5,11 +5,11 @@
 # tests/tools/fixtures/. Every captured line must stay within 79 columns and
 # the pane must hold one status line, with no debris of earlier ones.
 #
-#   tests/tools/capture_live_line.sh [build-folder]
+#   scripts/hardening/capture_live_line.sh [build-folder]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../../build/linux-release}
-out=$here/fixtures
+out=$here/../../tests/tools/fixtures
 work=$(mktemp -d "${TMPDIR:-/tmp}/qv-live.XXXXXX")
 trap 'tmux kill-session -t qv-live 2>/dev/null || true; rm -rf "$work"' EXIT
 
