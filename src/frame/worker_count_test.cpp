@@ -25,7 +25,6 @@ TEST(WorkerCount, CapMinimumFitAndItems) {
       {2, 0, 6, false, 8, 10, 6, 6},
       {8, 0, 200, false, 8, 500, 200, 200},  // minimum above 128 wins
       {8, 0, 1, true, 1, 10, 1, 4},
-      {8, 0, 4, true, 1, 10, 4, 4},
       {64, 0, 1, true, 64, 100, 32, 32},
       {64, 0, 1, true, 7, 100, 3, 9},
       {8, 3, 1, false, 8, 10, 3, 8},  // verifyWorkerCount only for verification

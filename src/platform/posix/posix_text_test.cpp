@@ -20,9 +20,7 @@ TEST(PosixText, NamesMapUpAndBackLosslessly) {
       {"utf-8", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", u"\u00E9\u20AC\U0001F600"},
       {"latin-1 byte", "caf\xE9", u"caf\xDCE9"},
       {"truncated sequence before ascii", "\xE2\x82!", u"\xDCE2\xDC82!"},
-      {"overlong slash", "\xC0\xAF", u"\xDCC0\xDCAF"},
       {"encoded surrogate", "\xED\xB3\x80", u"\xDCED\xDCB3\xDC80"},
-      {"0xFF", "\xFF", u"\xDCFF"},
   };
   for (const Mapping& c : cases) {
     SCOPED_TRACE(c.what);
@@ -37,7 +35,6 @@ TEST(PosixText, TextNoNameCanHoldIsRefused) {
   const std::u16string refused[] = {
       u"\xD800z",                  // high surrogate before a character
       std::u16string(u"a\xDC7F"),  // low surrogate below the escape range
-      u"a\xDD00",                  // low surrogate above it
       std::u16string(u"a\0b", 3),  // would end the name early
   };
   for (const std::u16string& text : refused) {
