@@ -73,7 +73,7 @@ struct CopyHarness : CapturedJob {
   // The copier calls and the file counters, in one line: the first four
   // always, the others only when they are not zero.
   std::string tally() const {
-    std::string out = "attempts " + std::to_string(platform.calls(Op::CopySmallFile) +
+    std::string out = "copier calls " + std::to_string(platform.calls(Op::CopySmallFile) +
                                                    platform.calls(Op::CopyLargeFile));
     const std::pair<const char*, uint64_t> counts[] = {
         {"copied", counters.copiedFiles},         {"completed", counters.completedFiles},
@@ -114,10 +114,13 @@ struct CopyHarness : CapturedJob {
   CopyContext copy{job, planner};
 };
 
+// The outcome of a file the job's cancel caught: no event, nothing left.
+inline const std::string kSilent = "(nothing reported)";
+
 // A job of one file, "src/f" of `size` bytes copied to "dst/f", under
-// faults, and how it must end: completed when `message` is empty, else
-// failed with `message`, followed by the text of the code `arrange` returns
-// unless that is 0; with the copier calls and counters `tally`.
+// faults, and how it must end: completed when `message` is empty, kSilent,
+// or failed with `message` followed by the text of the code `arrange`
+// returns unless that is 0; with the copier calls and counters `tally`.
 struct ItemCase {
   const char* name;
   std::function<SysError(CopyHarness&)> arrange;
@@ -139,6 +142,10 @@ void expectItemCases(const std::vector<ItemCase>& cases, Run run) {
     EXPECT_EQ(h.tally(), c.tally);
     if (c.message.empty()) {
       h.expectCompleted(index);
+    } else if (c.message == kSilent) {
+      EXPECT_EQ(h.output.items(), std::vector<std::string>{});
+      EXPECT_EQ(h.stagingFiles(), std::vector<std::string>{});
+      EXPECT_FALSE(std::filesystem::exists(h.at("dst/f")));
     } else {
       h.expectOnlyFailure(index, c.message + (code != 0 ? h.text(code) : ""));
     }

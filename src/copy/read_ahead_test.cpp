@@ -5,6 +5,7 @@
 
 #include "copy/copy_test_fixture.h"
 #include "copy/read_ahead_queue.h"
+#include "copy/system_copy.h"
 
 namespace qv::test {
 namespace {
@@ -98,7 +99,10 @@ TEST(ReadAheadQueue, TakeWaitsUntilABufferArrivesOrTheQueueCloses) {
   producer.join();
 }
 
-TEST(ReadAhead, StagedWriteFailuresFallBackToTheCopierOnlyWithRetries) {
+// A file read ahead is written from memory; a write that fails goes to the
+// copier only when retries are left. A file that is no longer the planned
+// one, or cannot be read, is left to the copier at once.
+TEST(ReadAhead, EachFileIsWrittenFromMemoryOrLeftToTheCopier) {
   // The source grows just before the writer checks it once more.
   const auto changeAtRecheck = [](CopyHarness& h) {
     h.platform.addHook(
@@ -123,13 +127,24 @@ TEST(ReadAhead, StagedWriteFailuresFallBackToTheCopierOnlyWithRetries) {
     h.platform.failNthWrite(1);
     return h.diskFull();
   };
-  const std::string failed = "attempts 0, copied 0, completed 0, failed 1";
+  const auto arrange = [](std::function<void(CopyHarness&)> change) {
+    return [=](CopyHarness& h) {
+      change(h);
+      return SysError{0};
+    };
+  };
+  const std::string failed = "copier calls 0, copied 0, completed 0, failed 1";
   const std::string changed = "The source changed after read-ahead.";
+  const std::string copierFailed = "copier calls 1, copied 0, completed 0, failed 1";
+  const std::string copierCompleted = "copier calls 1, copied 1, completed 1, failed 0";
+  const std::string copierSawTheChange = "The source changed while it was being copied.";
   expectItemCases(
       {
+          {"written from memory", arrange([](CopyHarness&) {}), "",
+           "copier calls 0, copied 1, completed 1, failed 0"},
           {"disk full during the write", diskFullWrite, "Destination write failed: ", failed},
           {"disk full, then the copier completes", withRetry(diskFullWrite), "",
-           "attempts 1, copied 1, completed 1, failed 0"},
+           copierCompleted},
           {"staging file cannot be created", refuse(Op::CreateStagingFile, 0),
            "Unable to create the destination stage: ", failed},
           {"times cannot be set", refuse(Op::FileSetTimes, kPreserveTimestamps),
@@ -139,56 +154,40 @@ TEST(ReadAhead, StagedWriteFailuresFallBackToTheCopierOnlyWithRetries) {
           {"source changed after it was read", changeAtRecheck, changed, failed},
           // The planned identity no longer matches, so the copier's check fails too.
           {"source changed, then the copier's check fails", withRetry(changeAtRecheck),
-           "The source changed while it was being copied.",
-           "attempts 1, copied 0, completed 0, failed 1"},
+           copierSawTheChange, copierFailed},
           {"source changed and attributes refused: the change is what counts",
            [&](CopyHarness& h) {
              refuse(Op::FileSetAttributes, kPreserveAttributes)(h);
              return changeAtRecheck(h);
            },
            changed, failed},
+          {"changed after the scan", arrange([](CopyHarness& h) { appendTo(h.at("src/f"), "x"); }),
+           copierSawTheChange, copierFailed},
+          {"grown past the threshold",
+           arrange([](CopyHarness& h) { h.request.smallFileThreshold = 4; }), "",
+           copierCompleted},
+          {"changed while read", arrange([](CopyHarness& h) {
+             h.platform.addHook(Op::Read, When::After,
+                                [&h](const std::u16string&) { appendTo(h.at("src/f"), "x"); });
+           }),
+           copierSawTheChange, copierFailed},
+          {"unreadable", arrange([](CopyHarness& h) { h.platform.failCalls(Op::Read, h.diskFull()); }),
+           "", copierCompleted},
+          {"cancelled", arrange([](CopyHarness& h) { h.control.cancel(); }), kSilent,
+           "copier calls 0, copied 0, completed 0, failed 0"},
       },
+      // As a reader and a copy worker do it.
       [](CopyHarness& h, uint32_t index) {
         ReadAheadQueue queue(h.control, 4, 1 << 20);
         ReadAheadBuffer buffer;
         std::string error;
-        EXPECT_EQ(readAheadFile(h.copy, queue, index, buffer, error), ReadAheadResult::kRead);
-        writeBufferedItem(h.copy, buffer);
+        const ReadAheadResult result = readAheadFile(h.copy, queue, index, buffer, error);
+        if (result == ReadAheadResult::kRead) {
+          writeBufferedItem(h.copy, buffer);
+        } else if (!h.control.cancelled()) {
+          copyItem(h.copy, index);
+        }
       });
-}
-
-TEST(ReadAhead, FilesThatAreNotThePlannedOnesAreLeftToTheCopier) {
-  const struct {
-    const char* name;
-    std::function<void(CopyHarness&)> arrange;
-    std::string message;
-  } cases[] = {
-      {"changed after the scan", [](CopyHarness& h) { appendTo(h.at("src/f"), "x"); },
-       "The source changed after it was scanned."},
-      {"grown past the threshold", [](CopyHarness& h) { h.request.smallFileThreshold = 4; },
-       "The source is no longer eligible for small-file read-ahead."},
-      {"changed while read",
-       [](CopyHarness& h) {
-         h.platform.addHook(Op::Read, When::After,
-                            [&h](const std::u16string&) { appendTo(h.at("src/f"), "x"); });
-       },
-       "The source changed during read-ahead."},
-      {"unreadable", [](CopyHarness& h) { h.platform.failCalls(Op::Read, h.diskFull()); },
-       "Source read-ahead failed: "},
-      {"cancelled", [](CopyHarness& h) { h.control.cancel(); }, "Cancelled."},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    CopyHarness h;
-    const uint32_t index = h.planFile("src/f", "0123456789", "dst/f");
-    c.arrange(h);
-    ReadAheadQueue queue(h.control, 4, 1 << 20);
-    ReadAheadBuffer buffer;
-    std::string error;
-    EXPECT_EQ(readAheadFile(h.copy, queue, index, buffer, error), ReadAheadResult::kFallBack);
-    EXPECT_EQ(error.substr(0, c.message.size()), c.message);
-    EXPECT_EQ(h.output.items(), std::vector<std::string>{});
-  }
 }
 
 TEST(ReadAhead, ReaderHandsUnreadableFilesToTheCopierAndClosesTheQueue) {

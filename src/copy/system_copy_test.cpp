@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 TEST(SystemCopy, EachFailureLeavesNoStagingFileAndNoDestination) {
   const uint64_t large = kLargestSmallFormCopy + 1;
   const std::string changed = "The source changed while it was being copied.";
-  const std::string failedOnce = "attempts 1, copied 0, completed 0, failed 1";
+  const std::string failedOnce = "copier calls 1, copied 0, completed 0, failed 1";
   const auto growSourceAfter = [](Op op) {
     return [op](CopyHarness& h) {
       h.platform.addHook(op, When::After, [&h](const std::u16string&) { appendTo(h.at("src/f"), "x"); });
@@ -32,9 +32,9 @@ TEST(SystemCopy, EachFailureLeavesNoStagingFileAndNoDestination) {
       {
           {"disk full in the small form", failCopies(0, kEveryCall), "CopyFile2 failed: ", failedOnce},
           {"disk full on every one of retryCount + 1 attempts", failCopies(3, kEveryCall),
-           "CopyFile2 failed: ", "attempts 4, copied 0, completed 0, failed 1"},
+           "CopyFile2 failed: ", "copier calls 4, copied 0, completed 0, failed 1"},
           {"a retry after a transient failure completes", failCopies(1, 1), "",
-           "attempts 2, copied 1, completed 1, failed 0"},
+           "copier calls 2, copied 1, completed 1, failed 0"},
           {"disk full part way through the large form",
            [](CopyHarness& h) {
              h.platform.failLargeCopyAfter(1, h.diskFull());
@@ -67,19 +67,25 @@ TEST(SystemCopy, EachFailureLeavesNoStagingFileAndNoDestination) {
              FileInfo info;
              return h.platform.inner().readFileInfo(u16(h.at("src/f")), info);
            },
-           "Unable to open the source: ", "attempts 0, copied 0, completed 0, failed 1"},
+           "Unable to open the source: ", "copier calls 0, copied 0, completed 0, failed 1"},
+          {"a read-only stale staging file is removed and the copier run again",
+           [](CopyHarness& h) {
+             const fs::path staging(h.planner.stagingPathFor(h.plan.files[0], 0));
+             writeBytes(staging, "stale and longer than the source");
+             fs::permissions(staging, fs::perms::owner_read);
+             return SysError{0};
+           },
+           "", "copier calls 2, copied 1, completed 1, failed 0"},
+          {"a cancel stops a large copy, retries or not",
+           [](CopyHarness& h) {
+             h.request.retryCount = 3;
+             h.platform.addHook(Op::CopyLargeFile, When::Before,
+                                [&h](const std::u16string&) { h.control.cancel(); });
+             return SysError{0};
+           },
+           kSilent, "copier calls 1, copied 0, completed 0, failed 0", large},
       },
       [](CopyHarness& h, uint32_t index) { copyItem(h.copy, index); });
-}
-
-TEST(SystemCopy, ReadOnlyStaleStagingFileIsReplaced) {
-  CopyHarness h;  // replaced within the one attempt, not by a retry
-  const uint32_t index = h.planFile("src/f", "fresh", "dst/f");
-  const fs::path staging(h.planner.stagingPathFor(h.plan.files[index], index));
-  writeBytes(staging, "stale and longer");
-  fs::permissions(staging, fs::perms::owner_read);
-  copyItem(h.copy, index);
-  h.expectCompleted(index);
 }
 
 TEST(SystemCopy, DirectWriteNeverRemovesADestinationItDidNotWrite) {
@@ -93,19 +99,6 @@ TEST(SystemCopy, DirectWriteNeverRemovesADestinationItDidNotWrite) {
   EXPECT_EQ(h.counters.failedFiles.load(), 1u);
   removePartialFiles(h.job);
   EXPECT_EQ(readBytes(h.at("dst/f")), "theirs");
-}
-
-TEST(SystemCopy, CancelStopsALargeCopyAndReportsNothing) {
-  CopyHarness h;
-  h.request.retryCount = 3;
-  const uint32_t index = h.planFile("src/f", std::string(kLargestSmallFormCopy + 1, 'z'), "dst/f");
-  h.platform.addHook(Op::CopyLargeFile, When::Before,
-                     [&h](const std::u16string&) { h.control.cancel(); });
-  copyItem(h.copy, index);
-  EXPECT_EQ(h.tally(), "attempts 1, copied 0, completed 0, failed 0");
-  EXPECT_EQ(h.output.items(), std::vector<std::string>{});
-  EXPECT_EQ(h.stagingFiles(), std::vector<std::string>{});
-  EXPECT_FALSE(fs::exists(h.at("dst/f")));
 }
 
 }  // namespace

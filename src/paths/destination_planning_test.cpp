@@ -126,11 +126,10 @@ TEST_F(DestinationPlanning, SpellingsOfOneDestinationMeet) {
     std::u16string second;
     bool meet;
   } cases[] = {
-      {PathStyle::Posix, u"/d/x/a.txt", u"/d//x/./y/../a.txt", true},
-      {PathStyle::Windows, u"C:\\d\\x\\a.txt", u"C:/d/x/./y/..//a.txt", true},
-      {PathStyle::Windows, u"C:\\d\\A.TXT", u"c:\\D\\a.txt", true},
+      // The key's folding and normal form are the path algebra's; here only
+      // that decisions go by it.
+      {PathStyle::Windows, u"C:\\d\\x\\A.txt", u"c:/D/x/./y/..//a.txt", true},
       {PathStyle::Posix, u"/d/A.TXT", u"/d/a.txt", false},
-      {PathStyle::Windows, u"C:\\d\\\u00c4.txt", u"C:\\d\\\u00e4.txt", false},
       // Keys are stored packed: units that share bytes must stay apart.
       {PathStyle::Posix, u"/d/\u0101", u"/d/\u0201", false},
       {PathStyle::Posix, u"/d/\xd800", u"/d/\xdc00", false},
