@@ -85,6 +85,17 @@ int main(int argc, char** argv) {
   bad = fullJob();
   bad.directoryCount = 100000001;
   add("too-many-directories", qv::tools::writeRequest(bad));
+  // Counts at their limits with no entries after them: a short read that
+  // must not reserve room for the count first.
+  RequestFields atLimit;
+  atLimit.sourceRootCount = 1000000;
+  add("roots-at-limit", qv::tools::writeRequest(atLimit));
+  atLimit = RequestFields{};
+  atLimit.fileCount = 100000000;
+  add("files-at-limit", qv::tools::writeRequest(atLimit));
+  atLimit = RequestFields{};
+  atLimit.directoryCount = 100000000;
+  add("directories-at-limit", qv::tools::writeRequest(atLimit));
 
   std::string longString = full;
   qv::tools::patchU32(longString, at.destinationRoot, 16777217);

@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "copy/copy_context.h"
@@ -21,13 +24,12 @@
 namespace qv::test {
 
 inline void appendTo(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::app);
-  file << bytes;
+  std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
 }
 
-// One job's worth of engine state. Table-driven tests make one per case.
+// One job's worth of engine state, without retries unless a test asks.
 struct CopyHarness : CapturedJob {
-  CopyHarness() : CapturedJob(platform) {}
+  CopyHarness() : CapturedJob(platform) { request.retryCount = 0; }
 
   std::filesystem::path at(const std::string& name) const {
     return dir.path() / std::filesystem::u8path(name);
@@ -36,7 +38,7 @@ struct CopyHarness : CapturedJob {
   // Writes `bytes` to source `name` and plans its copy to `destination`
   // with the size and last-write time the file has now.
   uint32_t planFile(const std::string& name, const std::string& bytes,
-                const std::string& destination) {
+                    const std::string& destination) {
     std::filesystem::create_directories(at(name).parent_path());
     std::filesystem::create_directories(at(destination).parent_path());
     writeBytes(at(name), bytes);
@@ -67,29 +69,89 @@ struct CopyHarness : CapturedJob {
                       ": " + error);
   }
   std::string text(SysError code) { return job.errorText(code); }
+  SysError diskFull() const { return platform.diskFullError(); }
 
-  // The item failed with `message` and nothing else happened: one event,
-  // one error line, no copy counted, no staging file and no destination.
+  // The copier calls and the file counters, in one line: the first four
+  // always, the others only when they are not zero.
+  std::string tally() const {
+    std::string out = "copier calls " + std::to_string(platform.calls(Op::CopySmallFile) +
+                                                   platform.calls(Op::CopyLargeFile));
+    const std::pair<const char*, uint64_t> counts[] = {
+        {"copied", counters.copiedFiles},         {"completed", counters.completedFiles},
+        {"failed", counters.failedFiles},         {"verified", counters.verifiedFiles},
+        {"verify failed", counters.verifyFailedFiles}, {"verified bytes", counters.verifiedBytes},
+        {"in flight", counters.inFlightBytes},    {"active", counters.activeWorkers},
+        {"retry queue", counters.retryQueue}};
+    for (size_t i = 0; i < std::size(counts); ++i) {
+      if (i < 3 || counts[i].second != 0) {
+        out += std::string(", ") + counts[i].first + " " + std::to_string(counts[i].second);
+      }
+    }
+    return out;
+  }
+
+  // The item failed with `message` and left nothing behind: one event, one
+  // error line, no staging file and no destination.
   void expectOnlyFailure(uint32_t index, const std::string& message) {
-    EXPECT_EQ(counters.failedFiles.load(), 1u);
-    EXPECT_EQ(counters.copiedFiles.load(), 0u);
-    EXPECT_EQ(counters.completedFiles.load(), 0u);
-    EXPECT_EQ(counters.copiedBytes.load(), 0u);
-    EXPECT_EQ(counters.inFlightBytes.load(), 0u);
-    EXPECT_EQ(counters.activeWorkers.load(), 0u);
     EXPECT_EQ(output.items(), std::vector<std::string>{itemEvent("failed", index, message)});
     EXPECT_EQ(errors.escapedForEvent(), errorLine(index, message));
     EXPECT_EQ(stagingFiles(), std::vector<std::string>{});
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(
-        plan.files[index].destinationPath)));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(plan.files[index].destinationPath)));
   }
-  SysError diskFull() const { return platform.diskFullError(); }
+  // The item, the job's only one, was copied whole and committed, with
+  // nothing left over.
+  void expectCompleted(uint32_t index) {
+    EXPECT_EQ(counters.copiedBytes.load(), plan.files[index].size);
+    EXPECT_EQ(output.items(), std::vector<std::string>{itemEvent("completed", index, "")});
+    EXPECT_EQ(errors.escapedForEvent(), "");
+    EXPECT_EQ(stagingFiles(), std::vector<std::string>{});
+    EXPECT_EQ(readBytes(std::filesystem::path(plan.files[index].destinationPath)),
+              readBytes(std::filesystem::path(plan.files[index].sourcePath)));
+  }
 
   ScratchDir dir;
   FaultPlatform platform{systemPlatform()};
   DestinationPlanner planner{job};
   CopyContext copy{job, planner};
 };
+
+// The outcome of a file the job's cancel caught: no event, nothing left.
+inline const std::string kSilent = "(nothing reported)";
+
+// A job of one file, "src/f" of `size` bytes copied to "dst/f", under
+// faults, and how it must end: completed when `message` is empty, kSilent,
+// or failed with `message` followed by the text of the code `arrange`
+// returns unless that is 0; with the copier calls and counters `tally`.
+struct ItemCase {
+  const char* name;
+  std::function<SysError(CopyHarness&)> arrange;
+  std::string message;
+  std::string tally;
+  uint64_t size = 10;
+};
+
+// Runs each case on a harness of its own; `run(h, index)` is the engine
+// step under test.
+template <typename Run>
+void expectItemCases(const std::vector<ItemCase>& cases, Run run) {
+  for (const ItemCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    CopyHarness h;
+    const uint32_t index = h.planFile("src/f", patternBytes(c.size), "dst/f");
+    const SysError code = c.arrange(h);
+    run(h, index);
+    EXPECT_EQ(h.tally(), c.tally);
+    if (c.message.empty()) {
+      h.expectCompleted(index);
+    } else if (c.message == kSilent) {
+      EXPECT_EQ(h.output.items(), std::vector<std::string>{});
+      EXPECT_EQ(h.stagingFiles(), std::vector<std::string>{});
+      EXPECT_FALSE(std::filesystem::exists(h.at("dst/f")));
+    } else {
+      h.expectOnlyFailure(index, c.message + (code != 0 ? h.text(code) : ""));
+    }
+  }
+}
 
 }  // namespace qv::test
 

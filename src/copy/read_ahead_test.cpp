@@ -1,11 +1,11 @@
 #include "copy/read_ahead.h"
 
 #include <chrono>
-#include <functional>
 #include <thread>
 
 #include "copy/copy_test_fixture.h"
 #include "copy/read_ahead_queue.h"
+#include "copy/system_copy.h"
 
 namespace qv::test {
 namespace {
@@ -21,41 +21,35 @@ ReadAheadBuffer bufferOf(ReadAheadQueue& queue, uint32_t index, size_t size) {
 }
 
 TEST(ReadAheadQueue, HoldsBuffersFirstInFirstOutWithinBothLimits) {
-  struct Case {
+  const struct {
     const char* name;
     uint64_t countLimit;
     uint64_t byteLimit;
-    size_t firstSize;
+    size_t firstSize;  // 0: no first buffer
     size_t secondSize;
     bool secondWaits;
-  };
-  const std::vector<Case> cases = {
+  } cases[] = {
       {"count limit reached", 1, 1000000, 10, 10, true},
       {"byte limit reached", 8, 100, 60, 60, true},
       {"both fit", 8, 120, 60, 60, false},
       {"an empty queue takes any size", 8, 10, 0, 5000, false},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ControlState control;
     ReadAheadQueue queue(control, c.countLimit, c.byteLimit);
-    if (c.firstSize > 0) {
-      ReadAheadBuffer first = bufferOf(queue, 1, c.firstSize);
-      ASSERT_TRUE(queue.add(first));
-    }
+    ReadAheadBuffer first = bufferOf(queue, 1, c.firstSize);
+    EXPECT_TRUE(c.firstSize == 0 || queue.add(first));
     std::atomic<bool> added{false};
     std::thread adder([&] {
       ReadAheadBuffer second = bufferOf(queue, 2, c.secondSize);
       EXPECT_TRUE(queue.add(second));
       added.store(true);
     });
-    if (c.secondWaits) {
-      // Longer than one wait slice: the add re-tested and kept waiting.
-      std::this_thread::sleep_for(std::chrono::milliseconds(80));
-      EXPECT_FALSE(added.load());
-    } else {
-      adder.join();
-    }
+    // Longer than one wait slice: a waiting add re-tested and kept waiting.
+    if (c.secondWaits) std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    if (!c.secondWaits) adder.join();
+    EXPECT_EQ(added.load(), !c.secondWaits);
     ReadAheadBuffer out;
     if (c.firstSize > 0) {
       ASSERT_TRUE(queue.tryTake(out));
@@ -91,7 +85,6 @@ TEST(ReadAheadQueue, CancelReleasesABlockedReaderWithinItsWaitSlice) {
 TEST(ReadAheadQueue, TakeWaitsUntilABufferArrivesOrTheQueueCloses) {
   ControlState control;
   ReadAheadQueue queue(control, 4, 1000);
-  ReadAheadBuffer out;
   std::thread producer([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ReadAheadBuffer buffer = bufferOf(queue, 7, 3);
@@ -99,145 +92,113 @@ TEST(ReadAheadQueue, TakeWaitsUntilABufferArrivesOrTheQueueCloses) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     queue.close();
   });
+  ReadAheadBuffer out;
   ASSERT_TRUE(queue.take(out));
   EXPECT_EQ(out.itemIndex, 7u);
   EXPECT_FALSE(queue.take(out));
   producer.join();
 }
 
-// Reads item `index` ahead and writes it as a copy worker would.
-std::string readAndWrite(CopyHarness& h, uint32_t index) {
-  ReadAheadQueue queue(h.control, 4, 1 << 20);
-  ReadAheadBuffer buffer;
-  std::string error;
-  EXPECT_EQ(readAheadFile(h.copy, queue, index, buffer, error), ReadAheadResult::kRead)
-      << error;
-  writeBufferedItem(h.copy, buffer);
-  return error;
-}
-
-// The source grows just before the writer checks it once more.
-void changeSourceAtItsRecheck(CopyHarness& h) {
-  CallMatch once;
-  once.times = 1;
-  h.platform.addHook(
-      Op::ReadFileInfo, When::Before,
-      [&h](const std::u16string&) { appendTo(h.at("src/f"), "later"); }, once);
-}
-
-TEST(ReadAhead, StagedWriteFailuresFallBackToTheCopierOnlyWithRetries) {
-  struct Case {
-    const char* name;
-    std::function<void(CopyHarness&)> arrange;
-    std::string message;  // followed by the disk-full text when it ends in ": "
-    // What the copier's fallback ends with; empty when it completes.
-    std::string afterRetry;
+// A file read ahead is written from memory; a write that fails goes to the
+// copier only when retries are left. A file that is no longer the planned
+// one, or cannot be read, is left to the copier at once.
+TEST(ReadAhead, EachFileIsWrittenFromMemoryOrLeftToTheCopier) {
+  // The source grows just before the writer checks it once more.
+  const auto changeAtRecheck = [](CopyHarness& h) {
+    h.platform.addHook(
+        Op::ReadFileInfo, When::Before,
+        [&h](const std::u16string&) { appendTo(h.at("src/f"), "later"); }, {{}, 0, 1});
+    return SysError{0};
   };
-  const std::vector<Case> cases = {
-      {"disk full during the write", [](CopyHarness& h) { h.platform.failNthWrite(1); },
-       "Destination write failed: ", ""},
-      {"staging file cannot be created",
-       [](CopyHarness& h) { h.platform.failCalls(Op::CreateStagingFile, h.diskFull()); },
-       "Unable to create the destination stage: ", ""},
-      {"times cannot be set",
-       [](CopyHarness& h) {
-         h.request.optionFlags |= kPreserveTimestamps;
-         h.platform.failCalls(Op::FileSetTimes, h.diskFull());
-       },
-       "Unable to preserve file timestamps: ", ""},
-      {"attributes cannot be set",
-       [](CopyHarness& h) {
-         h.request.optionFlags |= kPreserveAttributes;
-         h.platform.failCalls(Op::FileSetAttributes, h.diskFull());
-       },
-       "Unable to preserve file attributes: ", ""},
-      {"source changed after it was read", changeSourceAtItsRecheck,
-       "The source changed after read-ahead.",
-       // The planned identity no longer matches, so the copier's check fails too.
-       "The source changed while it was being copied."},
-      {"source changed and attributes refused: the change is what counts",
-       [](CopyHarness& h) {
-         h.request.optionFlags |= kPreserveAttributes;
-         h.platform.failCalls(Op::FileSetAttributes, h.diskFull());
-         changeSourceAtItsRecheck(h);
-       },
-       "The source changed after read-ahead.",
-       "The source changed while it was being copied."},
+  const auto refuse = [](Op op, uint32_t option) {
+    return [=](CopyHarness& h) {
+      h.request.optionFlags |= option;
+      h.platform.failCalls(op, h.diskFull());
+      return h.diskFull();
+    };
   };
-  for (const Case& c : cases) {
-    for (uint32_t retries : {0u, 1u}) {
-      SCOPED_TRACE(std::string(c.name) + (retries ? " with a retry" : ""));
-      CopyHarness h;
-      h.request.retryCount = retries;
-      const uint32_t index = h.planFile("src/f", "small file", "dst/f");
-      c.arrange(h);
-      readAndWrite(h, index);
-      if (retries == 0) {
-        const bool withText = c.message.back() == ' ';
-        h.expectOnlyFailure(index, c.message + (withText ? h.text(h.diskFull()) : ""));
-        EXPECT_EQ(h.platform.calls(Op::CopySmallFile), 0u);
-      } else if (!c.afterRetry.empty()) {
-        EXPECT_EQ(h.platform.calls(Op::CopySmallFile), 1u);
-        h.expectOnlyFailure(index, c.afterRetry);
-      } else {
-        EXPECT_EQ(h.platform.calls(Op::CopySmallFile), 1u);
-        EXPECT_EQ(h.counters.completedFiles.load(), 1u);
-        EXPECT_EQ(readBytes(h.at("dst/f")), readBytes(h.at("src/f")));
-        EXPECT_EQ(h.stagingFiles(), std::vector<std::string>{});
-      }
-    }
-  }
-}
-
-TEST(ReadAhead, FilesThatAreNotThePlannedOnesAreLeftToTheCopier) {
-  struct Case {
-    const char* name;
-    std::function<void(CopyHarness&)> arrange;
-    std::string message;
+  const auto withRetry = [](std::function<SysError(CopyHarness&)> arrange) {
+    return [=](CopyHarness& h) {
+      h.request.retryCount = 1;
+      return arrange(h);
+    };
   };
-  const std::vector<Case> cases = {
-      {"changed after the scan", [](CopyHarness& h) { appendTo(h.at("src/f"), "x"); },
-       "The source changed after it was scanned."},
-      {"grown past the threshold",
-       [](CopyHarness& h) { h.request.smallFileThreshold = 4; },
-       "The source is no longer eligible for small-file read-ahead."},
-      {"changed while read",
-       [](CopyHarness& h) {
-         h.platform.addHook(Op::Read, When::After,
-                            [&h](const std::u16string&) { appendTo(h.at("src/f"), "x"); });
-       },
-       "The source changed during read-ahead."},
-      {"unreadable",
-       [](CopyHarness& h) { h.platform.failCalls(Op::Read, h.diskFull()); },
-       "Source read-ahead failed: "},
-      {"cancelled", [](CopyHarness& h) { h.control.cancel(); }, "Cancelled."},
+  const auto diskFullWrite = [](CopyHarness& h) {
+    h.platform.failNthWrite(1);
+    return h.diskFull();
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    CopyHarness h;
-    const uint32_t index = h.planFile("src/f", "0123456789", "dst/f");
-    c.arrange(h);
-    ReadAheadQueue queue(h.control, 4, 1 << 20);
-    ReadAheadBuffer buffer;
-    std::string error;
-    EXPECT_EQ(readAheadFile(h.copy, queue, index, buffer, error), ReadAheadResult::kFallBack);
-    EXPECT_EQ(error.substr(0, c.message.size()), c.message);
-    EXPECT_EQ(h.output.items(), std::vector<std::string>{});
-  }
+  const auto arrange = [](std::function<void(CopyHarness&)> change) {
+    return [=](CopyHarness& h) {
+      change(h);
+      return SysError{0};
+    };
+  };
+  const std::string failed = "copier calls 0, copied 0, completed 0, failed 1";
+  const std::string changed = "The source changed after read-ahead.";
+  const std::string copierFailed = "copier calls 1, copied 0, completed 0, failed 1";
+  const std::string copierCompleted = "copier calls 1, copied 1, completed 1, failed 0";
+  const std::string copierSawTheChange = "The source changed while it was being copied.";
+  expectItemCases(
+      {
+          {"written from memory", arrange([](CopyHarness&) {}), "",
+           "copier calls 0, copied 1, completed 1, failed 0"},
+          {"disk full during the write", diskFullWrite, "Destination write failed: ", failed},
+          {"disk full, then the copier completes", withRetry(diskFullWrite), "",
+           copierCompleted},
+          {"staging file cannot be created", refuse(Op::CreateStagingFile, 0),
+           "Unable to create the destination stage: ", failed},
+          {"times cannot be set", refuse(Op::FileSetTimes, kPreserveTimestamps),
+           "Unable to preserve file timestamps: ", failed},
+          {"attributes cannot be set", refuse(Op::FileSetAttributes, kPreserveAttributes),
+           "Unable to preserve file attributes: ", failed},
+          {"source changed after it was read", changeAtRecheck, changed, failed},
+          // The planned identity no longer matches, so the copier's check fails too.
+          {"source changed, then the copier's check fails", withRetry(changeAtRecheck),
+           copierSawTheChange, copierFailed},
+          {"source changed and attributes refused: the change is what counts",
+           [&](CopyHarness& h) {
+             refuse(Op::FileSetAttributes, kPreserveAttributes)(h);
+             return changeAtRecheck(h);
+           },
+           changed, failed},
+          {"changed after the scan", arrange([](CopyHarness& h) { appendTo(h.at("src/f"), "x"); }),
+           copierSawTheChange, copierFailed},
+          {"grown past the threshold",
+           arrange([](CopyHarness& h) { h.request.smallFileThreshold = 4; }), "",
+           copierCompleted},
+          {"changed while read", arrange([](CopyHarness& h) {
+             h.platform.addHook(Op::Read, When::After,
+                                [&h](const std::u16string&) { appendTo(h.at("src/f"), "x"); });
+           }),
+           copierSawTheChange, copierFailed},
+          {"unreadable", arrange([](CopyHarness& h) { h.platform.failCalls(Op::Read, h.diskFull()); }),
+           "", copierCompleted},
+          {"cancelled", arrange([](CopyHarness& h) { h.control.cancel(); }), kSilent,
+           "copier calls 0, copied 0, completed 0, failed 0"},
+      },
+      // As a reader and a copy worker do it.
+      [](CopyHarness& h, uint32_t index) {
+        ReadAheadQueue queue(h.control, 4, 1 << 20);
+        ReadAheadBuffer buffer;
+        std::string error;
+        const ReadAheadResult result = readAheadFile(h.copy, queue, index, buffer, error);
+        if (result == ReadAheadResult::kRead) {
+          writeBufferedItem(h.copy, buffer);
+        } else if (!h.control.cancelled()) {
+          copyItem(h.copy, index);
+        }
+      });
 }
 
 TEST(ReadAhead, ReaderHandsUnreadableFilesToTheCopierAndClosesTheQueue) {
   CopyHarness h;
   const uint32_t good = h.planFile("src/a", "aaa", "dst/a");
   const uint32_t bad = h.planFile("src/b", "bbb", "dst/b");
-  CallMatch onlyB;
-  onlyB.path = u16(h.at("src/b"));
-  h.platform.failCalls(Op::OpenForRead, h.diskFull(), onlyB);
+  h.platform.failCalls(Op::OpenForRead, h.diskFull(), {u16(h.at("src/b"))});
   ReadAheadQueue queue(h.control, 4, 1 << 20);
   std::atomic<uint32_t> next{0};
   std::atomic<uint32_t> remaining{1};
-  const std::vector<uint32_t> list = {good, bad};
-  readAheadReader(h.copy, queue, next, list, remaining);
+  readAheadReader(h.copy, queue, next, {good, bad}, remaining);
   EXPECT_EQ(remaining.load(), 0u);
   EXPECT_EQ(h.platform.calls(Op::CopySmallFile), 1u);
   EXPECT_EQ(readBytes(h.at("dst/b")), "bbb");
