@@ -15,45 +15,9 @@
 
 #include "base/text.h"
 #include "platform/posix/posix_text.h"
+#include "utf8_reference.h"
 
 namespace {
-
-// Length of the well-formed UTF-8 sequence at `s[i]`, or 0.
-size_t utf8SequenceLength(std::string_view s, size_t i) {
-  const auto at = [&s](size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char c = at(i);
-  if (c < 0x80) return 1;
-  size_t n;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    if (c == 0xE0) lo = 0xA0;
-    if (c == 0xED) hi = 0x9F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + n > s.size()) return 0;
-  if (at(i + 1) < lo || at(i + 1) > hi) return 0;
-  for (size_t k = 2; k < n; ++k) {
-    if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
-  }
-  return n;
-}
-
-bool isValidUtf8(std::string_view s) {
-  for (size_t i = 0; i < s.size();) {
-    const size_t n = utf8SequenceLength(s, i);
-    if (n == 0) return false;
-    i += n;
-  }
-  return true;
-}
 
 // UTF-16 to UTF-8 for text without lone surrogates.
 std::string encodeUtf8(const std::u16string& text) {
