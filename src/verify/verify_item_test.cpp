@@ -45,10 +45,11 @@ struct FilePair {
 };
 
 // The message of the failure verifyItem raises, or "" when it passes.
-std::string outcome(Platform& platform, ControlState& control, const PlannedFile& item,
-                    uint8_t mode, uint64_t bufferSize = 4096,
+std::string outcome(const PlannedFile& item, uint8_t mode, Platform& platform = systemPlatform(),
+                    uint64_t bufferSize = 4096, ControlState* control = nullptr,
                     VerifyTarget target = VerifyTarget::Destination) {
-  Verifier verifier(platform, control);
+  ControlState fresh;
+  Verifier verifier(platform, control ? *control : fresh);
   try {
     verifyItem(verifier, item, mode, bufferSize, target);
     return "";
@@ -57,22 +58,12 @@ std::string outcome(Platform& platform, ControlState& control, const PlannedFile
   }
 }
 
-std::string outcome(Platform& platform, const PlannedFile& item, uint8_t mode,
-                    uint64_t bufferSize = 4096,
-                    VerifyTarget target = VerifyTarget::Destination) {
-  ControlState control;
-  return outcome(platform, control, item, mode, bufferSize, target);
-}
-
-std::string outcome(const PlannedFile& item, uint8_t mode, uint64_t bufferSize = 4096) {
-  return outcome(systemPlatform(), item, mode, bufferSize);
-}
-
 TEST(VerifyItem, EqualFilesPassEveryModeAtTheWindowBoundaries) {
   for (size_t size : {0, 65535, 65537, 131073, 300001}) {
     FilePair pair(patternBytes(size));
     for (uint8_t mode = 0; mode <= 4; ++mode) {
-      EXPECT_EQ(outcome(pair.item, mode, 65536), "") << "size " << size << " mode " << int{mode};
+      EXPECT_EQ(outcome(pair.item, mode, systemPlatform(), 65536), "")
+          << "size " << size << " mode " << int{mode};
     }
   }
 }
@@ -86,15 +77,9 @@ TEST(VerifyItem, SampledModeReadsExactlyItsThreeWindows) {
   // 1 MiB + 1: the middle window starts at (size - 65536) / 2 = 491520.
   const size_t odd = (1 << 20) + 1;
   const Case cases[] = {
-      {1 << 20, 300000, false},
-      {odd, 65535, true},
-      {odd, 65536, false},
-      {odd, 491519, false},
-      {odd, 491520, true},
-      {odd, 491520 + 65535, true},
-      {odd, 491520 + 65536, false},
-      {odd, odd - 65537, false},
-      {odd, odd - 65536, true},
+      {1 << 20, 300000, false}, {odd, 65535, true}, {odd, 65536, false}, {odd, 491519, false},
+      {odd, 491520, true}, {odd, 491520 + 65535, true}, {odd, 491520 + 65536, false},
+      {odd, odd - 65537, false}, {odd, odd - 65536, true},
       // Three windows at 131,073: only the middle one (from 32,768) covers
       // byte 65,536.
       {131073, 65536, true},
@@ -136,7 +121,7 @@ TEST(VerifyItem, ExistenceAndLengthAreCheckedBeforeTheMode) {
     if (!c.copyExists) std::filesystem::remove(pair.dir.path() / "copy");
     for (uint8_t mode : c.modes) {
       FaultPlatform platform(systemPlatform());
-      EXPECT_EQ(outcome(platform, pair.item, mode), c.message)
+      EXPECT_EQ(outcome(pair.item, mode, platform), c.message)
           << c.name << " mode " << int{mode};
       // These failures are decided before any file is opened for reading.
       EXPECT_EQ(platform.calls(Op::OpenForRead), 0u) << c.name;
@@ -151,16 +136,16 @@ TEST(VerifyItem, ChecksTheReadPathAndTheChosenTarget) {
   item.sourcePath = u16(pair.dir.path() / "absent");
   item.readPath = u16(pair.dir.path() / "source");
   item.stagingPath = u16(pair.dir.path() / "other");
-  EXPECT_EQ(outcome(systemPlatform(), item, kVerifyFullBytes), "");
-  EXPECT_EQ(outcome(systemPlatform(), item, kVerifyFullBytes, 4096, VerifyTarget::Staging),
-            kDifferent);
+  EXPECT_EQ(outcome(item, kVerifyFullBytes), "");
+  EXPECT_EQ(outcome(item, kVerifyFullBytes, systemPlatform(), 4096, nullptr,
+                    VerifyTarget::Staging), kDifferent);
 }
 
 TEST(VerifyItem, BufferSizeZeroReadsOneByteAtATime) {
   FilePair pair(patternBytes(10));
   for (uint8_t mode = 1; mode <= 4; ++mode) {
     FaultPlatform platform(systemPlatform());
-    EXPECT_EQ(outcome(platform, pair.item, mode, 0), "") << int{mode};
+    EXPECT_EQ(outcome(pair.item, mode, platform, 0), "") << int{mode};
     // Full bytes stop at the recorded size, digests read on to find the end,
     // and the sampled mode reads its one window whatever the buffer size.
     const uint64_t reads = mode == kVerifySampledBytes ? 2 : mode == kVerifyFullBytes ? 20 : 22;
@@ -173,12 +158,10 @@ TEST(VerifyItem, ACopyThatShrinksAfterTheLengthCheckDiffers) {
   for (uint8_t mode : {kVerifySampledBytes, kVerifyFullBytes}) {
     FilePair pair(bytes);
     FaultPlatform platform(systemPlatform());
-    platform.addHook(Op::ReadFileInfo, test::When::After,
-                     [&](const std::u16string&) {
-                       std::filesystem::resize_file(pair.dir.path() / "copy", 150000);
-                     },
-                     {pair.item.destinationPath});
-    EXPECT_EQ(outcome(platform, pair.item, mode), kDifferent) << int{mode};
+    platform.addHook(Op::ReadFileInfo, test::When::After, [&](const std::u16string&) {
+      std::filesystem::resize_file(pair.dir.path() / "copy", 150000);
+    }, {pair.item.destinationPath});
+    EXPECT_EQ(outcome(pair.item, mode, platform), kDifferent) << int{mode};
   }
 }
 
@@ -189,32 +172,29 @@ TEST(VerifyItem, SystemFailuresCarryTheSystemText) {
   for (uint8_t mode = 1; mode <= 4; ++mode) {
     FaultPlatform platform(systemPlatform());
     platform.failCalls(Op::OpenForRead, code, {pair.item.destinationPath});
-    EXPECT_EQ(outcome(platform, pair.item, mode),
-              "Unable to open file for verification: " + text)
+    EXPECT_EQ(outcome(pair.item, mode, platform), "Unable to open file for verification: " + text)
         << int{mode};
     platform.clear();
     platform.failCalls(Op::Read, code, {pair.item.sourcePath});
-    EXPECT_EQ(outcome(platform, pair.item, mode),
-              "Verification read failed: " + text)
-        << int{mode};
+    EXPECT_EQ(outcome(pair.item, mode, platform), "Verification read failed: " + text) << int{mode};
   }
 }
 
 // A platform whose SHA-256 computations fail while feeding, or else while finishing.
+struct BrokenSha256 : Sha256 {
+  explicit BrokenSha256(bool u) : inUpdate(u) {}
+  bool update(const void*, size_t) override { return !inUpdate; }
+  bool finish(uint8_t digest[32]) override {
+    std::fill(digest, digest + 32, uint8_t{0});
+    return inUpdate;
+  }
+  bool inUpdate;
+};
 struct BrokenHashPlatform : FaultPlatform {
-  explicit BrokenHashPlatform(bool inUpdate) : FaultPlatform(systemPlatform()), inUpdate(inUpdate) {}
+  explicit BrokenHashPlatform(bool u) : FaultPlatform(systemPlatform()), inUpdate(u) {}
   std::unique_ptr<Sha256> createSha256(Sha256Failure& failure) override {
-    struct Broken : Sha256 {
-      explicit Broken(bool u) : inUpdate(u) {}
-      bool update(const void*, size_t) override { return !inUpdate; }
-      bool finish(uint8_t digest[32]) override {
-        std::fill(digest, digest + 32, uint8_t{0});
-        return inUpdate;
-      }
-      bool inUpdate;
-    };
     failure = Sha256Failure::None;
-    return std::make_unique<Broken>(inUpdate);
+    return std::make_unique<BrokenSha256>(inUpdate);
   }
   bool inUpdate;
 };
@@ -229,13 +209,13 @@ TEST(VerifyItem, EachSha256StepHasItsMessage) {
   for (const auto& [step, message] : setups) {
     FaultPlatform platform(systemPlatform());
     platform.failSha256(step, {{}, 0, 1});
-    EXPECT_EQ(outcome(platform, pair.item, kVerifySha256), message);
+    EXPECT_EQ(outcome(pair.item, kVerifySha256, platform), message);
     // Nothing is left over: the next check sets up afresh and passes.
-    EXPECT_EQ(outcome(platform, pair.item, kVerifySha256), "");
+    EXPECT_EQ(outcome(pair.item, kVerifySha256, platform), "");
   }
   BrokenHashPlatform update(true), finish(false);
-  EXPECT_EQ(outcome(update, pair.item, kVerifySha256), "SHA-256 hashing failed.");
-  EXPECT_EQ(outcome(finish, pair.item, kVerifySha256), "Unable to finish SHA-256.");
+  EXPECT_EQ(outcome(pair.item, kVerifySha256, update), "SHA-256 hashing failed.");
+  EXPECT_EQ(outcome(pair.item, kVerifySha256, finish), "Unable to finish SHA-256.");
 }
 
 TEST(VerifyItem, DigestsAreTheStandardOnes) {
@@ -260,15 +240,15 @@ TEST(VerifyItem, ACancelEndsEveryReadingMode) {
   FilePair pair(patternBytes(100000));
   ControlState cancelled;
   cancelled.cancel();
-  EXPECT_EQ(outcome(systemPlatform(), cancelled, pair.item, kVerifyNone), "");
+  EXPECT_EQ(outcome(pair.item, kVerifyNone, systemPlatform(), 4096, &cancelled), "");
   for (uint8_t mode = 1; mode <= 4; ++mode) {
-    EXPECT_EQ(outcome(systemPlatform(), cancelled, pair.item, mode), kCancelledMessage)
+    EXPECT_EQ(outcome(pair.item, mode, systemPlatform(), 4096, &cancelled), kCancelledMessage)
         << int{mode};
     FaultPlatform platform(systemPlatform());
     ControlState control;
     control.pause();
     std::string result = "not finished";
-    std::thread check([&] { result = outcome(platform, control, pair.item, mode); });
+    std::thread check([&] { result = outcome(pair.item, mode, platform, 4096, &control); });
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(platform.calls(Op::Read), 0u) << int{mode};  // held before its first read
     control.cancel();
