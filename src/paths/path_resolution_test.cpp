@@ -55,21 +55,18 @@ TEST_F(PathResolution, WeakResolutionResolvesExistingPartAndAppendsTheRest) {
   fs::create_directories(scratch.path() / "exists" / "sub");
   const std::u16string existing = finalOf(scratch.path() / "exists");
 
-  std::u16string out;
-  ASSERT_EQ(resolveWeakly(platform, u16(scratch.path() / "exists" / "missing" / "more"), out),
-            0u);
-  EXPECT_EQ(out, join(join(existing, u"missing"), u"more"));
-
+  const auto weak = [&](const fs::path& path) {
+    std::u16string out;
+    EXPECT_EQ(resolveWeakly(platform, u16(path), out), 0u) << path;
+    return out;
+  };
+  EXPECT_EQ(weak(scratch.path() / "exists" / "missing" / "more"),
+            join(join(existing, u"missing"), u"more"));
   // The path is normalised before the walk; a trailing separator survives.
-  ASSERT_EQ(resolveWeakly(platform,
-                          u16(scratch.path() / "exists" / "." / "sub" / ".." / "gone" / ""),
-                          out),
-            0u);
-  EXPECT_EQ(out, join(join(existing, u"gone"), u""));
-
+  EXPECT_EQ(weak(scratch.path() / "exists" / "." / "sub" / ".." / "gone" / ""),
+            join(join(existing, u"gone"), u""));
   // A path that exists whole is simply its final form.
-  ASSERT_EQ(resolveWeakly(platform, u16(scratch.path() / "exists" / "sub"), out), 0u);
-  EXPECT_EQ(out, finalOf(scratch.path() / "exists" / "sub"));
+  EXPECT_EQ(weak(scratch.path() / "exists" / "sub"), finalOf(scratch.path() / "exists" / "sub"));
 }
 
 TEST_F(PathResolution, WeakResolutionStopsOnAnErrorOutsideTheNotFoundFamily) {
@@ -98,20 +95,16 @@ TEST_F(PathResolution, RootResolution) {
 
 TEST_F(PathResolution, DirectoryChainCreatesEachMissingFolder) {
   const fs::path deep = scratch.path() / "a" / "b" / "c" / "d";
-  bool created = false;
-  ASSERT_EQ(ensureDirectoryChain(platform, u16(deep), &created), 0u);
-  EXPECT_TRUE(created);
-  EXPECT_TRUE(fs::is_directory(deep));
-
-  // Again: every folder is there, nothing is made.
-  ASSERT_EQ(ensureDirectoryChain(platform, u16(deep), &created), 0u);
-  EXPECT_FALSE(created);
-
-  // A trailing separator and an existing parent with a new last folder.
-  ASSERT_EQ(ensureDirectoryChain(platform, u16(scratch.path() / "a" / "e" / ""), &created),
-            0u);
-  EXPECT_TRUE(created);
-  EXPECT_TRUE(fs::is_directory(scratch.path() / "a" / "e"));
+  // Then again, when every folder is there, and last with a trailing
+  // separator under an existing parent.
+  const std::pair<fs::path, bool> steps[] = {
+      {deep, true}, {deep, false}, {scratch.path() / "a" / "e" / "", true}};
+  for (const auto& [path, made] : steps) {
+    bool created = !made;
+    ASSERT_EQ(ensureDirectoryChain(platform, u16(path), &created), 0u) << path;
+    EXPECT_EQ(created, made) << path;
+    EXPECT_TRUE(fs::is_directory(path)) << path;
+  }
 }
 
 TEST_F(PathResolution, DirectoryChainThroughAFileReportsTheFileNotTheMissingPath) {
