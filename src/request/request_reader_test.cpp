@@ -40,26 +40,17 @@ std::string refusalOf(const std::string& bytes) {
 // Every field set to a value no other field holds; integers with distinct
 // bytes so that a swapped or misordered read shows.
 RequestFields fullRequest() {
-  RequestFields f;
-  f.verifyOnly = 2;
-  f.conflictPolicy = 7;
-  f.verificationMode = 9;
-  f.reserved = 0xAB;
-  f.workerCount = 0x01020304;
-  f.minimumWorkerCount = 0x05060708;
-  f.verifyWorkerCount = 0x090A0B0C;
-  f.bufferSize = 0x0D0E0F10;
-  f.retryCount = 0x11121314;
-  f.optionFlags = 0x80000029;
-  f.smallFileThreshold = 0x15161718;
-  f.readAheadQueueFiles = 0x191A1B1C;
-  f.memoryBudgetMiB = 0x1D1E1F20;
-  f.destinationRoot = "D:\\Ziel\xC3\xA9";
-  f.sourceRoots = {"C:\\a", "", "/r\xF0\x9F\x98\x80"};
-  f.files = {{"C:\\a\\x.txt", "", "D:\\x.txt", 0x1122334455667788, 0x8877665544332211},
-             {"s2", "\\\\?\\C:\\s2", "d\xE2\x82\xAC", 0, 1}};
-  f.directories = {{"", "", "D:\\empty"}, {"C:\\a\\sub", "\\\\?\\C:\\a\\sub", "D:\\sub"}};
-  return f;
+  return {.verifyOnly = 2, .conflictPolicy = 7, .verificationMode = 9, .reserved = 0xAB,
+          .workerCount = 0x01020304, .minimumWorkerCount = 0x05060708,
+          .verifyWorkerCount = 0x090A0B0C, .bufferSize = 0x0D0E0F10, .retryCount = 0x11121314,
+          .optionFlags = 0x80000029, .smallFileThreshold = 0x15161718,
+          .readAheadQueueFiles = 0x191A1B1C, .memoryBudgetMiB = 0x1D1E1F20,
+          .destinationRoot = "D:\\Ziel\xC3\xA9",
+          .sourceRoots = {"C:\\a", "", "/r\xF0\x9F\x98\x80"},
+          .files = {{"C:\\a\\x.txt", "", "D:\\x.txt", 0x1122334455667788, 0x8877665544332211},
+                    {"s2", "\\\\?\\C:\\s2", "d\xE2\x82\xAC", 0, 1}},
+          .directories = {{"", "", "D:\\empty"},
+                          {"C:\\a\\sub", "\\\\?\\C:\\a\\sub", "D:\\sub"}}};
 }
 
 template <typename Change>
