@@ -61,18 +61,17 @@ TEST(DestinationDirectories, AFolderThatCannotBeCreatedCountsOnce) {
   // A file's parent is created under its normal form.
   const std::string other = toUtf8(
       lexicallyNormal(h.platform.pathStyle(), u16(h.at("dst/blocker/other"))));
-  const std::string prefix = "Unable to create destination directory: ";
-  const std::string expected =
-      jsonEscape(utf8(h.at("src/nowhere")) + " -> : " + prefix +
-                 h.text(h.platform.pathNotFoundError())) +
-      "\\n" +
-      jsonEscape(utf8(h.at("src/blocker/sub")) + " -> " + sub + ": " + prefix +
-                 h.text(ensureDirectoryChain(h.platform.inner(), u16(h.at("dst/blocker/sub"))))) +
-      "\\n" +
-      jsonEscape(" -> " + other + ": " + prefix +
-                 h.text(ensureDirectoryChain(h.platform.inner(),
-                                             u16(h.at("dst/blocker/other")))));
-  EXPECT_EQ(h.errors.escapedForEvent(), expected);
+  const auto line = [&](const std::string& source, const std::string& destination, SysError code) {
+    return jsonEscape(source + " -> " + destination +
+                      ": Unable to create destination directory: " + h.text(code));
+  };
+  const auto chainError = [&](const char* folder) {
+    return ensureDirectoryChain(h.platform.inner(), u16(h.at(folder)));
+  };
+  EXPECT_EQ(h.errors.escapedForEvent(),
+            line(utf8(h.at("src/nowhere")), "", h.platform.pathNotFoundError()) + "\\n" +
+                line(utf8(h.at("src/blocker/sub")), sub, chainError("dst/blocker/sub")) + "\\n" +
+                line("", other, chainError("dst/blocker/other")));
   EXPECT_EQ(h.counters.failedFiles.load(), 3u);
 }
 
