@@ -120,15 +120,11 @@ FaultPlatform::Plan FaultPlatform::planCall(Op op, const std::u16string& path,
     if (rule.used >= rule.match.times) continue;
     // The first fault that matches decides; later ones keep their turn.
     const bool isFault = rule.action == Action::Fail || rule.action == Action::StopLargeCopy;
-    if (isFault && (plan.fail || plan.stopLargeCopy)) continue;
+    if (isFault && plan.fault) continue;
     if (rule.match.times != kEveryCall) ++rule.used;
     if (rule.action == Action::HookBefore) plan.before.push_back(rule.hook);
     if (rule.action == Action::HookAfter) plan.after.push_back(rule.hook);
-    if (isFault) {
-      (rule.action == Action::Fail ? plan.fail : plan.stopLargeCopy) = true;
-      plan.code = rule.code;
-      plan.stopAfterBytes = rule.afterBytes;
-    }
+    if (isFault) plan.fault = rule;
   }
   return plan;
 }
@@ -138,7 +134,7 @@ SysError FaultPlatform::run(Op op, const std::u16string& path,
                             const std::u16string& second) {
   const Plan plan = planCall(op, path, second);
   for (const Hook& hook : plan.before) hook(path);
-  const SysError result = plan.fail ? plan.code : forward();
+  const SysError result = plan.fault ? plan.fault->code : forward();
   for (const Hook& hook : plan.after) hook(path);
   return result;
 }
@@ -166,17 +162,17 @@ SysError FaultPlatform::copyLargeFile(
     const std::function<CopyProgress(uint64_t totalTransferred)>& progress) {
   const Plan plan = planCall(Op::CopyLargeFile, source, target);
   for (const Hook& hook : plan.before) hook(source);
-  SysError result = plan.code;
-  if (plan.stopLargeCopy) {
+  SysError result = plan.fault ? plan.fault->code : 0;
+  if (!plan.fault) {
+    result = inner_.copyLargeFile(source, target, existing, progress);
+  } else if (plan.fault->action == Action::StopLargeCopy) {
     bool stopped = false;
-    result = inner_.copyLargeFile(source, target, existing, [&](uint64_t total) {
+    const SysError err = inner_.copyLargeFile(source, target, existing, [&](uint64_t total) {
       if (progress && progress(total) == CopyProgress::Cancel) return CopyProgress::Cancel;
-      stopped = total >= plan.stopAfterBytes && total > 0;
+      stopped = total >= plan.fault->afterBytes && total > 0;
       return stopped ? CopyProgress::Cancel : CopyProgress::Continue;
     });
-    if (stopped || result == 0) result = plan.code;
-  } else if (!plan.fail) {
-    result = inner_.copyLargeFile(source, target, existing, progress);
+    if (!stopped && err != 0) result = err;
   }
   for (const Hook& hook : plan.after) hook(source);
   return result;

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -165,12 +166,10 @@ class FaultPlatform : public Platform {
     uint64_t skipped = 0;
     uint32_t used = 0;
   };
-  // What the rules say about one call, which it counts.
+  // What the rules say about one call, which it counts: a copy of the fault
+  // that decides it, if any, and the hooks to run around it.
   struct Plan {
-    bool fail = false;
-    bool stopLargeCopy = false;
-    SysError code = 0;
-    uint64_t stopAfterBytes = 0;
+    std::optional<Rule> fault;
     std::vector<Hook> before;
     std::vector<Hook> after;
   };

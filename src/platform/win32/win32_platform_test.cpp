@@ -9,6 +9,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "platform/win32/win32_text.h"
 #include "support/worker_run.h"
@@ -58,20 +59,17 @@ TEST(Win32FinalPath, DropsTheLongPrefixAndGrowsItsBufferPast260Units) {
 }
 
 TEST(Win32Attributes, PreservedWordDropsFolderAndReparseBits) {
-  struct Case {
-    uint32_t source;
-    uint32_t preserved;
-  } cases[] = {
+  const std::pair<uint32_t, uint32_t> cases[] = {
       {0x0, FILE_ATTRIBUTE_NORMAL},
       {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, FILE_ATTRIBUTE_NORMAL},
       {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_READONLY},
       {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN,
        FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN},
   };
-  for (const Case& c : cases) {
+  for (const auto& [source, preserved] : cases) {
     FileInfo info;
-    info.attributes = c.source;
-    EXPECT_EQ(platform().attributesToPreserve(info), c.preserved) << c.source;
+    info.attributes = source;
+    EXPECT_EQ(platform().attributesToPreserve(info), preserved) << source;
   }
 }
 
