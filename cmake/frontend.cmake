@@ -40,6 +40,8 @@ file(GLOB QV_TOOLS_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tool
 list(FILTER QV_TOOLS_TEST_SOURCES EXCLUDE REGEX "_${QV_OTHER_PLATFORM_DIR}\\.cpp$")
 add_executable(qv_tools_tests ${QV_TOOLS_TEST_SOURCES})
 target_link_libraries(qv_tools_tests PRIVATE qv_frontend qv_test_support gtest_main)
+# The README's JSON example is checked against what quorvel-request prints.
+target_compile_definitions(qv_tools_tests PRIVATE QV_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 add_dependencies(qv_tools_tests quorvel-copy quorvel-request worker)
 add_test(NAME tools COMMAND qv_tools_tests --gtest_brief=1)
 set_tests_properties(tools PROPERTIES TIMEOUT 300 ENVIRONMENT

@@ -30,6 +30,11 @@ qv_fuzz_target(path_algebra qv_paths)
 qv_fuzz_target(json_escape qv_frame)
 qv_fuzz_target(crc32 qv_verify)
 qv_fuzz_target(text_codec qv_platform)
+# The status line is the front end's own pure formatting: built in, so that it
+# is instrumented too.
+qv_fuzz_target(status_line)
+target_sources(fuzz_status_line PRIVATE ${CMAKE_SOURCE_DIR}/tools/frontend/status_line.cpp)
+target_include_directories(fuzz_status_line PRIVATE ${CMAKE_SOURCE_DIR}/tools)
 
 # Regenerates the request reader's seed corpus: make_request_seeds <folder>.
 add_executable(make_request_seeds ${CMAKE_SOURCE_DIR}/fuzz/make_request_seeds.cpp)
@@ -37,5 +42,5 @@ target_link_options(make_request_seeds PRIVATE -fsanitize=address,undefined)
 target_link_libraries(make_request_seeds PRIVATE qv_request_writer)
 
 add_custom_target(fuzz_targets DEPENDS fuzz_request_reader fuzz_path_algebra
-                  fuzz_json_escape fuzz_crc32 fuzz_text_codec
+                  fuzz_json_escape fuzz_crc32 fuzz_text_codec fuzz_status_line
                   make_request_seeds)

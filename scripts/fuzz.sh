@@ -31,7 +31,7 @@ build=${QV_FUZZ_BUILD_DIR:-$root/build/linux-fuzz}
 cmake --preset linux-fuzz -B "$build" >/dev/null
 cmake --build "$build" --target fuzz_targets -j2
 
-targets=(request_reader path_algebra json_escape crc32 text_codec)
+targets=(request_reader path_algebra json_escape crc32 text_codec status_line)
 [ -n "$only" ] && targets=("$only")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qv-fuzz.XXXXXX")

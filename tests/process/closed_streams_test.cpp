@@ -28,12 +28,6 @@ std::string writeCopyRequest(const ScratchDir& dir, uint8_t verificationMode) {
   return dir.text("request.bin");
 }
 
-// Every file committed with the source's bytes, and nothing else there: no
-// staging file, and no event line written into a file.
-void expectWholeCopy(const ScratchDir& dir) {
-  expectSameTree(dir.path() / "src", dir.path() / "dst" / "src");
-}
-
 TEST(ClosedOutput, JobStillCommitsEveryFileAndExitsZero) {
   const std::pair<const char*, std::function<bool(const std::string&)>> cases[] = {
       {"at once", [](const std::string&) { return true; }},
@@ -48,7 +42,8 @@ TEST(ClosedOutput, JobStillCommitsEveryFileAndExitsZero) {
     EXPECT_EQ(worker.err(), "");
     // The host really left before the end.
     EXPECT_EQ(worker.out().find("\"type\":\"complete\""), std::string::npos);
-    expectWholeCopy(dir);
+    // Every file committed, and nothing else there: no staging file.
+    expectSameTree(dir.path() / "src", dir.path() / "dst" / "src");
   }
   Subprocess usage(workerPath(), {"--request"}, {.outputWhen = {}, .errorAtStart = true});
   EXPECT_EQ(usage.wait(), 64) << "usage to a closed standard error";
@@ -78,7 +73,8 @@ TEST(ClosedOutput, StreamsThatWereNeverOpenTakeNoFile) {
   }
   worker.write("resume\n");
   EXPECT_EQ(worker.wait(), 0);
-  expectWholeCopy(dir);
+  // No event line written into a file.
+  expectSameTree(dir.path() / "src", dir.path() / "dst" / "src");
 }
 
 }  // namespace

@@ -85,11 +85,8 @@ bool runWithStagingLink(const ScratchDir& dir, const fs::path& dst, const fs::pa
 }
 
 TEST(PlantedLink, IsNeverWrittenThrough) {
-  {
-    ScratchDir probe;
-    if (!makeLink(probe.path() / "missing", probe.path() / "link")) {
-      GTEST_SKIP() << "no symbolic links here";
-    }
+  if (ScratchDir probe; !makeLink(probe.path() / "missing", probe.path() / "link")) {
+    GTEST_SKIP() << "no symbolic links here";
   }
   for (const Case& c : kCases) {
     for (const bool dangling : {false, true}) {

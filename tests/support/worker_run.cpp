@@ -6,6 +6,7 @@
 #include <atomic>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 
 namespace qv::test {
@@ -49,13 +50,9 @@ void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
 std::string readBytes(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) throw std::runtime_error("cannot read " + utf8(path));
-  // Sized read: gcc 12 warns falsely (null dereference) about
-  // istreambuf_iterator at -O3.
-  file.seekg(0, std::ios::end);
-  std::string bytes(static_cast<size_t>(file.tellg()), '\0');
-  file.seekg(0);
-  file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return bytes;
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
 }
 
 std::string patternBytes(size_t size, uint32_t seed) {
@@ -151,6 +148,14 @@ int64_t eventNumber(std::string_view line, const std::string& key) {
   return digits.empty() || digits[0] == '<' ? -1 : std::stoll(digits);
 }
 
+std::vector<std::string> pausedEvents(const std::string& out) {
+  std::vector<std::string> paused;
+  for (const std::string& line : eventLines(out)) {
+    if (eventField(line, "message") == "Paused") paused.push_back(line);
+  }
+  return paused;
+}
+
 namespace {
 
 // Events of `type` whose first member after it is `value` (any when empty).
@@ -218,10 +223,6 @@ std::string completeLine(uint64_t totalBytes, uint64_t files, uint64_t completed
          ",\"completedFiles\":" + std::to_string(completed) +
          ",\"skippedFiles\":0,\"failedFiles\":" + std::to_string(failed) +
          ",\"cancelled\":" + (cancelled ? "true" : "false") + ",\"errors\":\"" + errors + "\"}";
-}
-
-std::string fatalLine(const std::string& message) {
-  return "{\"type\":\"fatal\",\"message\":\"" + message + "\"}";
 }
 
 }  // namespace qv::test

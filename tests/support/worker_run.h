@@ -59,6 +59,8 @@ std::vector<std::string> eventLines(const std::string& out);
 std::string eventField(std::string_view line, const std::string& key);
 // A number member, or -1 when the event has no `key`.
 int64_t eventNumber(std::string_view line, const std::string& key);
+// The "Paused" progress events in the output so far.
+std::vector<std::string> pausedEvents(const std::string& out);
 
 // The events of one job, in output order.
 struct JobOutput {
@@ -90,7 +92,6 @@ std::string scanCompleteLine(uint64_t bytes, uint64_t files);
 std::string completeLine(uint64_t totalBytes, uint64_t files, uint64_t completed,
                          uint64_t failed, bool cancelled, const std::string& errors,
                          uint64_t copiedBytes = 0);
-std::string fatalLine(const std::string& message);
 
 extern const char kHelloLine[];
 

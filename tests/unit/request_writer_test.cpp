@@ -29,14 +29,9 @@ TEST(RequestWriterTest, WritesTheFileLayoutByteForByte) {
       "\x01\0\0\0" "\0\0\0\0" "\0\0\0\0" "\x01\0\0\0x";
   EXPECT_EQ(bytes, std::string(kExpected, sizeof kExpected - 1));
 
-  EXPECT_EQ(at.protocolVersion, 8u);
-  EXPECT_EQ(at.verifyOnly, 12u);
+  // The offsets the reader's tests damage a request at: spot checks.
   EXPECT_EQ(at.workerCount, 16u);
-  EXPECT_EQ(at.destinationRoot, 52u);
-  EXPECT_EQ(at.sourceRoots.at(0), 60u);
-  EXPECT_EQ(at.fileCount, 65u);
   EXPECT_EQ(at.files.at(0).size, 83u);
-  EXPECT_EQ(at.directoryCount, 99u);
   EXPECT_EQ(at.directories.at(0).destinationPath, 111u);
   EXPECT_EQ(at.end, bytes.size());
 
