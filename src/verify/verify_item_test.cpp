@@ -153,6 +153,15 @@ TEST(VerifyItem, BufferSizeZeroReadsOneByteAtATime) {
   }
 }
 
+TEST(VerifyItem, EachModeNamesItsMismatch) {
+  std::string copy = patternBytes(5000);
+  copy[2500] ^= 1;
+  FilePair pair(patternBytes(5000), copy);
+  EXPECT_EQ(outcome(pair.item, kVerifyFullBytes), kDifferent);
+  EXPECT_EQ(outcome(pair.item, kVerifyCrc32), "CRC32 verification failed.");
+  EXPECT_EQ(outcome(pair.item, kVerifySha256), "SHA-256 verification failed.");
+}
+
 TEST(VerifyItem, ACopyThatShrinksAfterTheLengthCheckDiffers) {
   const std::string bytes = patternBytes(200000);
   for (uint8_t mode : {kVerifySampledBytes, kVerifyFullBytes}) {
