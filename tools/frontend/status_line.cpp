@@ -9,6 +9,13 @@
 namespace qv::tools {
 namespace {
 
+// A rate is a double from a counter and a clock; converting one at or past
+// 2^64, or a negative one, to an integer would be undefined behaviour.
+uint64_t wholeBytes(double rate) {
+  if (!(rate > 0)) return 0;
+  return rate < 18446744073709549568.0 ? static_cast<uint64_t>(rate) : UINT64_MAX;
+}
+
 constexpr double kRateWindowSeconds = 3.0;
 constexpr size_t kShortestUsefulFile = 10;
 constexpr double kNoEstimateSeconds = 100 * 3600;
@@ -175,7 +182,7 @@ std::string formatStatusLine(const ProgressState& s, double bytesPerSecond, size
     if (s.paused) {
       tail += "Paused";
     } else {
-      tail += humanBytes(static_cast<uint64_t>(bytesPerSecond)) + "/s ETA ";
+      tail += humanBytes(wholeBytes(bytesPerSecond)) + "/s ETA ";
       const double eta = bytesPerSecond > 0
                              ? static_cast<double>(s.totalBytes - done) / bytesPerSecond
                              : kNoEstimateSeconds;
