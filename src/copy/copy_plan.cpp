@@ -41,8 +41,8 @@ void appendInterleaved(const JobPlan& plan, PathStyle style,
 
 }  // namespace
 
-std::vector<uint32_t> buildCopyOrder(const WorkerRequest& request, const JobPlan& plan, PathStyle style,
-                                     bool readAheadOn) {
+std::vector<uint32_t> buildCopyOrder(const WorkerRequest& request, const JobPlan& plan,
+                                     PathStyle style, bool readAheadOn) {
   std::vector<uint32_t> order;
   std::vector<uint32_t> rest;
   const uint32_t count = static_cast<uint32_t>(plan.files.size());
@@ -67,8 +67,7 @@ std::vector<uint32_t> buildSmallFileList(const WorkerRequest& request, const Job
 }
 
 ReadAheadSplit splitReadAhead(const WorkerRequest& request, const JobPlan& plan,
-                              uint32_t targetWorkers,
-                              size_t smallFileCount) {
+                              uint32_t targetWorkers, size_t smallFileCount) {
   ReadAheadSplit split;
   const size_t fileCount = plan.files.size();
   if (smallFileCount > 0 && fileCount > 0 && targetWorkers > 0) {

@@ -21,8 +21,8 @@ constexpr uint64_t kLargeFileFirst = 4194304;
 // their destination folders (one file of each folder in turn), so that
 // concurrent workers seldom create files in one folder at once. With
 // `readAheadOn`, files up to smallFileThreshold are left to the readers.
-std::vector<uint32_t> buildCopyOrder(const WorkerRequest& request, const JobPlan& plan, PathStyle style,
-                                     bool readAheadOn);
+std::vector<uint32_t> buildCopyOrder(const WorkerRequest& request, const JobPlan& plan,
+                                     PathStyle style, bool readAheadOn);
 
 // The item indices readers take: with `readAheadOn`, every file up to
 // smallFileThreshold in planned order; otherwise none.
@@ -43,8 +43,7 @@ struct ReadAheadSplit {
 // readAheadQueueFiles small files' worth of bytes, capped at a quarter of
 // the memory budget but never below one small file.
 ReadAheadSplit splitReadAhead(const WorkerRequest& request, const JobPlan& plan,
-                              uint32_t targetWorkers,
-                              size_t smallFileCount);
+                              uint32_t targetWorkers, size_t smallFileCount);
 
 }  // namespace qv
 

@@ -13,13 +13,13 @@
 namespace qv {
 
 // Appends to the job plan one PlannedFile per file and one PlannedDirectory
-// per folder found under the request's source roots, in request order; inside a folder root
-// depth first, each folder before its contents, entries in the order the
-// file system lists them. Links met inside a folder are neither planned nor
-// followed; a root that is a link is followed by its resolution, and one
-// whose target is gone is ignored. Sends "Scanning source..." whenever
-// totalFiles reaches a multiple of 512 and "Source scan complete." at the
-// end.
+// per folder found under the request's source roots, in request order;
+// inside a folder root depth first, each folder before its contents, entries
+// in the order the file system lists them. Links met inside a folder are
+// neither planned nor followed; a root that is a link is followed by its
+// resolution, and one whose target is gone is ignored. Sends "Scanning
+// source..." whenever totalFiles reaches a multiple of 512 and "Source scan
+// complete." at the end.
 //
 // Returns early, without the final event, once the job is cancelled; the
 // caller tells that case by the job's cancelled flag. Throws
