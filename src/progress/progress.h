@@ -117,8 +117,9 @@ class ProgressReporter {
   // raises what ended the thread early, if anything did (the job then ends
   // as fatal); then sends the phase's last event, whose message says
   // whether the job was cancelled. The copy stage sends it with an empty
-  // currentFile, a verification phase with the current file slot. Sends the last event even when start() was never called
-  // (a phase with nothing to do). Call once.
+  // currentFile, a verification phase with the current file slot. Sends
+  // the last event even when start() was never called (a phase with
+  // nothing to do). Call once.
   void finish();
 
  private:

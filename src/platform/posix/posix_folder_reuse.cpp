@@ -50,7 +50,9 @@ struct FolderCache {
     for (Slot& slot : slots) {
       if (slot.fd >= 0) ::close(slot.fd);
     }
-    if (slots.size() > kOwnSlots) pooledSlotsLeft.fetch_add(static_cast<int>(slots.size() - kOwnSlots));
+    if (slots.size() > kOwnSlots) {
+      pooledSlotsLeft.fetch_add(static_cast<int>(slots.size() - kOwnSlots));
+    }
     slots.clear();
   }
 
