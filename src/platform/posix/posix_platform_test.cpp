@@ -219,8 +219,6 @@ std::vector<std::string> folderWork(Platform& platform, const std::string& base)
          platform.renameFile(p(d + "stage"), p("d0/taken"), ExistingTarget::Fail));
     note(d + "into the next folder",
          platform.renameFile(p(d + "stage"), p(moved), ExistingTarget::Fail));
-    std::unique_ptr<ReadableFile> in;
-    note(d + "open", platform.openForRead(p(moved), ReadPurpose::Sequential, in));
     note(d + "remove", platform.removeFile(p(moved)));
     note(d + "remove again", platform.removeFile(p(moved)));
   }
