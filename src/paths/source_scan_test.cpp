@@ -23,9 +23,9 @@ namespace {
 namespace fs = std::filesystem;
 using test::FaultPlatform;
 using test::Op;
-using test::ScratchDir;
 using test::scanCompleteLine;
 using test::scanProgressLine;
+using test::ScratchDir;
 using test::u16;
 
 using ScanJob = test::CapturedJob;
@@ -49,8 +49,7 @@ struct Walked {
   std::u16string path;
   bool folder;
 };
-void referenceWalk(Platform& platform, const std::u16string& folder,
-                   std::vector<Walked>& out) {
+void referenceWalk(Platform& platform, const std::u16string& folder, std::vector<Walked>& out) {
   std::vector<Platform::DirectoryEntry> entries;
   platform.listDirectory(folder, [&](const Platform::DirectoryEntry& e) {
     entries.push_back(e);
@@ -64,14 +63,6 @@ void referenceWalk(Platform& platform, const std::u16string& folder,
   }
 }
 
-// A code the platform calls "access denied", and one outside every family.
-SysError accessDenied(Platform& platform) {
-  return platform.pathStyle() == PathStyle::Windows ? 5 : 13;
-}
-SysError ioError(Platform& platform) {
-  return platform.pathStyle() == PathStyle::Windows ? 1117 : 5;
-}
-
 // Roots of every shape in one job: a folder tree, a file, an empty folder,
 // the same folder twice and, where links can be made, links inside a folder
 // (neither planned nor followed), a root link (followed, and named after its
@@ -80,10 +71,10 @@ SysError ioError(Platform& platform) {
 TEST(SourceScan, PlansEveryRootShapeDepthFirstInListingOrder) {
   ScratchDir dir;
   const fs::path src = dir.path() / "src";
-  makeTree(src, {"one.txt", "empty/", "tree/", "tree/a", "tree/b/", "tree/b/c", "photos/2020/",
-                 "photos/2020/a.jpg", "photos/2020/deep/", "photos/2020/deep/b.jpg",
-                 "photos/top.txt", "photos/empty/", "photos/z/", "photos/z/c.txt",
-                 "photos/z/d.txt"});
+  makeTree(src,
+           {"one.txt", "empty/", "tree/", "tree/a", "tree/b/", "tree/b/c", "photos/2020/",
+            "photos/2020/a.jpg", "photos/2020/deep/", "photos/2020/deep/b.jpg", "photos/top.txt",
+            "photos/empty/", "photos/z/", "photos/z/c.txt", "photos/z/d.txt"});
   std::vector<std::string> roots = {"photos", "one.txt", "empty", "tree", "tree"};
   std::error_code noLinks;
   fs::create_symlink(src / "one.txt", src / "photos" / "file-link", noLinks);
@@ -140,8 +131,8 @@ TEST(SourceScan, PlansEveryRootShapeDepthFirstInListingOrder) {
   EXPECT_EQ(scan.counters.totalBytes.load(), bytes);
   EXPECT_EQ(scan.counters.failedFiles.load(), 0u);
   EXPECT_EQ(scan.errors.escapedForEvent(), "");
-  EXPECT_EQ(scan.output.lines(), std::vector<std::string>{scanCompleteLine(
-                                     bytes, static_cast<uint32_t>(files.size()))});
+  EXPECT_EQ(scan.output.lines(),
+            std::vector<std::string>{scanCompleteLine(bytes, static_cast<uint32_t>(files.size()))});
 }
 
 // A cancel during the third progress interval: the files up to it are
@@ -178,7 +169,7 @@ struct ScanFaults : FaultPlatform {
     bool given = false;
     FaultPlatform::listDirectory(
         path, [&](const DirectoryEntry& e) { return !std::exchange(given, true) && visit(e); });
-    return ioError(*this);
+    return diskFullError();
   }
   std::u16string brokenListing;
 };
@@ -196,7 +187,11 @@ TEST(SourceScan, FailuresAreCountedAndRecordedAsTheRulesSay) {
   const std::u16string sub = joinPath(style, src, u"sub");
   const std::u16string f1 = joinPath(style, src, u"f1");
   const std::u16string destFolder = u16(dir.path() / "out" / "src");
-  const std::string io = systemErrorText(real, ioError(real));
+  // Access denied, and a failure outside the access-denied and not-found
+  // families.
+  const SysError denied = style == PathStyle::Windows ? 5 : 13;
+  const SysError other = real.diskFullError();
+  const std::string io = systemErrorText(real, other);
   std::vector<Walked> walk;  // the entries of src, in the order the scan meets them
   referenceWalk(real, src, walk);
   // Whether the listing gives the folder first decides what a listing that
@@ -216,25 +211,22 @@ TEST(SourceScan, FailuresAreCountedAndRecordedAsTheRulesSay) {
   };
   const std::vector<Case> cases = {
       {"unreadable file information: counted and recorded",
-       [&](ScanFaults& p) { p.failCalls(Op::QueryPath, ioError(real), {f1}); }, 1,
+       [&](ScanFaults& p) { p.failCalls(Op::QueryPath, other, {f1}); }, 1,
        jsonEscape(toUtf8(f1) + " -> " + toUtf8(joinPath(style, destFolder, u"f1")) +
                   ": Unable to read source information: " + io),
        0, true, 3},
       {"subfolder denied: planned, empty, nothing counted",
-       [&](ScanFaults& p) { p.failCalls(Op::ListDirectory, accessDenied(real), {sub}); }, 0, "",
-       0, true, 2},
+       [&](ScanFaults& p) { p.failCalls(Op::ListDirectory, denied, {sub}); }, 0, "", 0, true, 2},
       {"root cannot be listed: nothing counted",
-       [&](ScanFaults& p) { p.failCalls(Op::ListDirectory, ioError(real), {src}); }, 0, "", 0,
-       false, 0},
+       [&](ScanFaults& p) { p.failCalls(Op::ListDirectory, other, {src}); }, 0, "", 0, false, 0},
       {"root's resolution fails: every entry counted and recorded",
-       [&](ScanFaults& p) { p.failCalls(Op::FinalPath, ioError(real), {rootText}); }, 5, "", 5,
-       false, 0},
+       [&](ScanFaults& p) { p.failCalls(Op::FinalPath, other, {rootText}); }, 5, "", 5, false, 0},
       {"listing breaks after a planned entry: the root ends, the break counted",
        [&](ScanFaults& p) { p.brokenListing = src; }, 1, "", 0, subFirst, subFirst ? 2u : 1u},
       // Without the root's resolution the walk runs under its lexical form.
       {"listing breaks after a failed destination: only the entries counted",
        [&](ScanFaults& p) {
-         p.failCalls(Op::FinalPath, ioError(real), {rootText});
+         p.failCalls(Op::FinalPath, other, {rootText});
          p.brokenListing = lexicallyNormal(style, rootText);
        },
        subFirst ? 3u : 1u, "", subFirst ? 3u : 1u, false, 0},
