@@ -134,9 +134,8 @@ TEST_F(DestinationPlanning, SpellingsOfOneDestinationMeet) {
 // A folder the job created holds only what the job put there, so a plain
 // name in it is decided without a probe; everything else is still probed.
 TEST_F(DestinationPlanning, ProbesSkippedOnlyForPlainNamesInFoldersTheJobCreated) {
-  JobFolders folders;
-  folders.created = {u"c:\\new", u"/new"};
-  folders.planned = {u"c:\\new", u"/new", u"c:\\new\\sub", u"/old"};
+  const JobFolders folders{.created = {u"c:\\new", u"/new"},
+                           .planned = {u"c:\\new", u"/new", u"c:\\new\\sub", u"/old"}};
   const struct {
     PathStyle style;
     const char16_t* destination;
@@ -174,7 +173,8 @@ TEST_F(DestinationPlanning, RenameCounterStopsBelowOneMillion) {
   EXPECT_EQ(decide("f.txt", kRename), "f (999999).txt");
 }
 
-TEST_F(DestinationPlanning, PrepareDestinationRecordsTheOutcomeOnTheItem) {
+// The staging file of a renamed destination sits beside it.
+TEST_F(DestinationPlanning, PrepareDestinationRecordsTheOutcomeAndTheStagingPathFollows) {
   test::writeBytes(at("taken.txt"), "x");
   fs::create_directories(at("folder"));
   PlannedFile item;
@@ -197,6 +197,8 @@ TEST_F(DestinationPlanning, PrepareDestinationRecordsTheOutcomeOnTheItem) {
   // Resolved items are not decided again.
   EXPECT_TRUE(planner->prepareDestination(item, skipped, error));
   EXPECT_EQ(item.destinationPath, u16(at("taken (1).txt")));
+  EXPECT_EQ(planner->stagingPathFor(item, 4294967295u),
+            item.destinationPath + u".qv-native-partial-4242-4294967295");
 
   PlannedFile blocked;
   blocked.destinationPath = u16(at("folder"));
@@ -205,14 +207,6 @@ TEST_F(DestinationPlanning, PrepareDestinationRecordsTheOutcomeOnTheItem) {
   EXPECT_EQ(error, kFolderAtTarget);
   EXPECT_TRUE(!skipped && !blocked.resolved && blocked.destinationPath == u16(at("folder")));
   EXPECT_EQ(counters.skippedFiles.load(), 1u);
-}
-
-TEST_F(DestinationPlanning, StagingPathSitsBesideTheDestination) {
-  newJob(0);
-  PlannedFile item;
-  item.destinationPath = u"/out/a (1).txt";
-  EXPECT_EQ(planner->stagingPathFor(item, 4294967295u),
-            u"/out/a (1).txt.qv-native-partial-4242-4294967295");
 }
 
 TEST_F(DestinationPlanning, ConcurrentDecisionsNeverShareADestination) {
