@@ -17,9 +17,9 @@ using tools::RequestFields;
 using tools::writeRequest;
 
 // Written out rather than taken from the header, so a typo there shows.
-const std::string kEnded = "The native worker request ended unexpectedly.";
 const std::string kSignature = "The native worker request has an invalid signature.";
 const std::string kVersion = "The app and native worker protocol versions do not match.";
+const std::string kEnded = "The native worker request ended unexpectedly.";
 const std::string kTooLarge = "A native worker request string is too large.";
 const std::string kNotUtf8 = "A native worker request path is not valid UTF-8.";
 const std::string kRoots = "The native worker request has too many source roots.";
@@ -61,10 +61,8 @@ TEST(RequestReaderTest, RoundTripsEveryFieldAndIgnoresTrailingBytes) {
   const LoadedRequest loaded =
       parseRequest(writeRequest(fullRequest()) + std::string("\xFF\x80\0QVCWREQ1", 11));
   const WorkerRequest& r = loaded.request;
-  ASSERT_EQ(loaded.plan.files.size(), 1u);
-  ASSERT_EQ(loaded.plan.directories.size(), 1u);
-  const PlannedFile& f = loaded.plan.files[0];
-  const PlannedDirectory& d = loaded.plan.directories[0];
+  const PlannedFile& f = loaded.plan.files.at(0);
+  const PlannedDirectory& d = loaded.plan.directories.at(0);
   EXPECT_EQ(
       (std::vector<uint64_t>{r.verifyOnly, r.conflictPolicy, r.verificationMode, r.workerCount,
                              r.minimumWorkerCount, r.verifyWorkerCount, r.bufferSize, r.retryCount,
