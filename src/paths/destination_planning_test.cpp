@@ -206,6 +206,7 @@ TEST_F(DestinationPlanning, PrepareDestinationRecordsTheOutcomeAndTheStagingPath
   EXPECT_FALSE(planner->prepareDestination(blocked, skipped, error));
   EXPECT_EQ(error, kFolderAtTarget);
   EXPECT_TRUE(!skipped && !blocked.resolved && blocked.destinationPath == u16(at("folder")));
+  EXPECT_EQ(counters.skippedFiles.load(), 1u);  // a failure is no skip
 }
 
 TEST_F(DestinationPlanning, ConcurrentDecisionsNeverShareADestination) {

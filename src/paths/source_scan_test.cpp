@@ -150,8 +150,8 @@ TEST(SourceScan, ReportsProgressEvery512FilesUntilACancelWithoutTheFinalEvent) {
   scan.request.sourceRoots = {u16(dir.path() / "many"), u16(dir.path() / "next")};
   scan.request.destinationRoot = u16(dir.path() / "out");
   scanSources(scan.job);
+  // The next root's file would be one more.
   ASSERT_EQ(scan.plan.files.size(), 1030u);
-  EXPECT_EQ(scan.plan.directories.size(), 1u);
   const auto scanning = [&](uint32_t count) {
     const std::u16string& path = scan.plan.files[count - 1].sourcePath;
     return scanProgressLine("Scanning source...", jsonEscape(toUtf8(path)), count, count);
