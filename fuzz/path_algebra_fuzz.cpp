@@ -1,4 +1,5 @@
-// Property checks of the path algebra in both styles.
+// Property checks of the path algebra in both styles, and of the packed form
+// the planner stores destination keys in.
 //
 // Input: the first byte picks the style, the rest splits at NUL bytes into
 // up to two paths. Bytes below 0x80 are those code units; bytes from 0x80
@@ -12,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "paths/destination_planning.h"
 #include "paths/path_algebra.h"
 
 namespace {
@@ -113,6 +115,16 @@ bool joinSpelledRootName(PathStyle style, std::u16string_view base,
 
 void checkPair(PathStyle style, std::u16string_view base,
                std::u16string_view name) {
+  // Reserved keys are stored packed: two keys may share a packed form only
+  // when they are equal (units that share a byte, lone surrogates included).
+  const std::u16string baseKey = qv::destinationKey(style, base);
+  const std::u16string nameKey = qv::destinationKey(style, name);
+  if ((qv::ReservedDestinations::pack(baseKey) == qv::ReservedDestinations::pack(nameKey)) !=
+      (baseKey == nameKey)) {
+    fail("pack(key(a)) == pack(key(b)) exactly when key(a) == key(b)", style, base, name,
+         baseKey, nameKey);
+  }
+
   const std::u16string joinedName = qv::joinPath(style, base, name);
   if (isRelativeName(style, name) &&
       !joinSpelledRootName(style, base, joinedName)) {

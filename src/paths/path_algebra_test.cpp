@@ -2,14 +2,14 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 // Fixed examples of each operation. Properties over any input (normalising
 // is idempotent, keys follow the normal form, stem + extension rebuild the
 // file name, join and relativeUnder undo each other) are the path algebra
-// fuzz target's.
+// fuzz target's. The element cursor is checked through its users: the
+// relative forms here, weak resolution and the scan's root folder names.
 namespace qv {
 namespace {
 
@@ -52,12 +52,10 @@ TEST(PathAlgebraTest, SplitsAPathIntoItsParts) {
       {W, uR"(\\?)", uR"(\\?)", false, u"", true, u"", uR"(\\?)"},
       {W, uR"(\\server\share)", uR"(\\server)", true, u"share", true, u"share", uR"(\\server\)"},
       {W, uR"(\\\x)", u"", true, u"x", false, u"x", uR"(\\\)"},
-      {W, uR"(\x)", u"", true, u"x", false, u"x", uR"(\)"},
       {W, u"a/b//", u"", false, u"a/b//", false, u"", u"a/b"},
       {W, u"", u"", false, u"", false, u"", u""},
       {P, u"//x", u"", true, u"x", true, u"x", u"//"},
       {P, u"C:/x", u"", false, u"C:/x", false, u"x", u"C:"},
-      {P, uR"(\\server\share)", u"", false, uR"(\\server\share)", false, uR"(\\server\share)", u""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(trace(c.style, c.path));
@@ -78,10 +76,8 @@ TEST(PathAlgebraTest, StemAndExtension) {
       {W, u"..", u"..", u""},
       {W, u"..x", u".", u".x"},
       {W, u"a.txt:stream:$DATA", u"a", u".txt"},
-      {W, uR"(x\ab:c.txt)", u"ab", u""},
       {W, u"a:b.txt", u"b", u".txt"},  // `a:` is a drive here
       {W, uR"(dir.d\)", u"", u""},
-      {P, u"a:b.txt", u"a:b", u".txt"},
       {P, u"a.txt:s", u"a", u".txt:s"},
   };
   for (const Row& c : cases) {
@@ -103,8 +99,6 @@ TEST(PathAlgebraTest, JoinPath) {
       {W, uR"(D:\out)", uR"(\\srv\s)", uR"(\\srv\s)"},
       {W, u"C:", u"x", u"C:x"},
       {W, uR"(\\server)", u"share", uR"(\\server\share)"},
-      {W, uR"(\\?)", u"x", uR"(\\?\x)"},
-      {P, u"/out", u"/x", u"/x"},
       {P, uR"(out\)", u"x", uR"(out\/x)"},
   };
   for (const Row& c : cases) {
@@ -125,10 +119,8 @@ TEST(PathAlgebraTest, LexicallyNormal) {
       {W, uR"(C:..\x\..)", u"C:.."},
       {W, uR"(C:a\..)", u"C:"},
       {W, u"\\\\server/share/../x", uR"(\\server\x)"},
-      {W, u"//?/C:/data/", uR"(\\?\C:\data\)"},
       // A name that would read as a drive once in front keeps a `.` before it.
       {W, uR"(.\C:..\)", uR"(.\C:..\)"},
-      {W, uR"(a\..\C:x)", uR"(.\C:x)"},
       {P, u"/..", u"/"},
       {P, u"//x", u"/x"},
       {P, uR"(a\..)", uR"(a\..)"},
@@ -142,17 +134,13 @@ TEST(PathAlgebraTest, LexicallyNormal) {
 TEST(PathAlgebraTest, LexicallyRelativeAndRelativeUnder) {
   const Row relative[] = {
       {W, uR"(C:\a\b)", uR"(C:\a\b)", u"."},
-      {W, uR"(C:\a)", uR"(C:\a\b)", u".."},
       {W, uR"(C:\a)", uR"(D:\a)", u""},
       {W, uR"(C:\a\x)", uR"(C:\a\b\c)", uR"(..\..\x)"},
       {W, uR"(C:\a\b\c\)", uR"(C:\a)", uR"(b\c\)"},
       {W, uR"(C:\Src\a)", uR"(C:\src)", uR"(..\Src\a)"},
-      {W, uR"(c:\a)", uR"(C:\a)", u""},
       {W, u"C:a", uR"(C:\a)", u""},
       {W, uR"(\\?\C:\a\b)", uR"(\\?\C:\a)", u""},
-      {W, uR"(x\C:)", u"x", u""},
       {W, uR"(a\b)", uR"(a\.\c\..)", u"b"},
-      {W, uR"(a\b)", u"c", uR"(..\a\b)"},
       // A bare server name is absolute without a root directory.
       {W, uR"(\\server\share\x)", uR"(\\server)", uR"(share\x)"},
       {P, u"/a/C:x", u"/a", u"C:x"},
@@ -164,7 +152,6 @@ TEST(PathAlgebraTest, LexicallyRelativeAndRelativeUnder) {
   }
   const Row under[] = {
       {W, uR"(\\?\C:\src\a\b.txt)", uR"(\\?\C:\src)", uR"(a\b.txt)"},
-      {W, uR"(\\?\C:\src)", uR"(\\?\C:\src)", u"."},
       {W, uR"(\\?\C:\a\b)", uR"(C:\a)", u""},
       // Only the backslash spelling of the prefix is looked through.
       {W, u"//?/C:/src/a", u"//?/C:/src", u""},
@@ -181,40 +168,11 @@ TEST(PathAlgebraTest, LexicallyRelativeAndRelativeUnder) {
 TEST(PathAlgebraTest, DestinationKeyFoldsOnlyAsciiAndOnlyOnWindows) {
   const Row cases[] = {
       {W, uR"(D:\Out\)" u"\u00C4.TXT", uR"(d:\out\)" u"\u00C4.txt"},
-      {W, uR"(\\SRV\Share\)" u"\u00C9\u03A9\uFF21.Z",
-       uR"(\\srv\share\)" u"\u00C9\u03A9\uFF21.z"},
       {P, u"/Out//./x/../A:B.TXT", u"/Out/A:B.TXT"},
   };
   for (const Row& c : cases) {
     SCOPED_TRACE(trace(c.style, c.path));
     EXPECT_EQ(destinationKey(c.style, c.path), c.other);
-  }
-}
-
-TEST(PathAlgebraTest, ElementCursorWalksEveryElement) {
-  struct Case {
-    PathStyle style;
-    const char16_t* path;
-    std::vector<std::u16string> want;
-  };
-  const Case cases[] = {
-      {W, uR"(C:\a\\b\)", {u"C:", uR"(\)", u"a", u"b", u""}},
-      {W, uR"(\\server/share)", {uR"(\\server)", u"/", u"share"}},
-      {W, u"", {}},
-      {P, u"//x/", {u"/", u"x", u""}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(trace(c.style, c.path));
-    std::vector<std::u16string> got;
-    PathElementKind last = PathElementKind::Name;
-    for (PathElementCursor e(c.style, c.path); !e.atEnd(); e.advance()) {
-      got.emplace_back(e.element().text);
-      last = e.element().kind;
-    }
-    EXPECT_EQ(got, c.want);
-    if (!got.empty() && got.back().empty()) {
-      EXPECT_EQ(last, PathElementKind::TrailingSeparator);
-    }
   }
 }
 

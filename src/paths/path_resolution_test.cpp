@@ -33,24 +33,6 @@ class PathResolution : public ::testing::Test {
   ScratchDir scratch;
 };
 
-TEST_F(PathResolution, EmptyAndMissingPaths) {
-  std::u16string out = u"junk";
-  EXPECT_EQ(resolveFinalPath(platform, u"", out), 0u);
-  EXPECT_EQ(out, u"");
-  EXPECT_EQ(resolveRoot(platform, u""), u"");
-  out = u"junk";
-  const SysError err = resolveFinalPath(platform, u16(scratch.path() / "missing"), out);
-  EXPECT_TRUE(platform.isNotFoundFamily(err)) << err;
-  EXPECT_EQ(out, u"");
-  // No folder to make: nothing at all, or a root that is there.
-  bool created = true;
-  EXPECT_EQ(ensureDirectoryChain(platform, u"", &created), platform.pathNotFoundError());
-  EXPECT_FALSE(created);
-  created = true;
-  EXPECT_EQ(ensureDirectoryChain(platform, u16(scratch.path().root_path()), &created), 0u);
-  EXPECT_FALSE(created);
-}
-
 TEST_F(PathResolution, WeakResolutionResolvesExistingPartAndAppendsTheRest) {
   fs::create_directories(scratch.path() / "exists" / "sub");
   const std::u16string existing = finalOf(scratch.path() / "exists");
@@ -67,16 +49,13 @@ TEST_F(PathResolution, WeakResolutionResolvesExistingPartAndAppendsTheRest) {
             join(join(existing, u"gone"), u""));
   // A path that exists whole is simply its final form.
   EXPECT_EQ(weak(scratch.path() / "exists" / "sub"), finalOf(scratch.path() / "exists" / "sub"));
-}
 
-TEST_F(PathResolution, WeakResolutionStopsOnAnErrorOutsideTheNotFoundFamily) {
-  fs::create_directories(scratch.path() / "exists");
+  // An error outside the "not found" family ends the walk.
   FaultPlatform faults(platform);
-  const SysError denied = platform.diskFullError();
-  faults.failCalls(Op::FinalPath, denied, CallMatch{u16(scratch.path() / "exists"), 0, 1});
-  std::u16string out = u"junk";
-  EXPECT_EQ(resolveWeakly(faults, u16(scratch.path() / "exists" / "missing"), out), denied);
-  EXPECT_EQ(out, u"");
+  const SysError full = platform.diskFullError();
+  faults.failCalls(Op::FinalPath, full, CallMatch{u16(scratch.path() / "exists"), 0, 1});
+  std::u16string out;
+  EXPECT_EQ(resolveWeakly(faults, u16(scratch.path() / "exists" / "missing"), out), full);
 }
 
 TEST_F(PathResolution, RootResolution) {
@@ -93,27 +72,31 @@ TEST_F(PathResolution, RootResolution) {
   EXPECT_EQ(resolveRoot(faults, missing), lexicallyNormal(platform.pathStyle(), missing));
 }
 
-TEST_F(PathResolution, DirectoryChainCreatesEachMissingFolder) {
+// Each missing folder is made; then again, when every folder is there; a
+// trailing separator under an existing parent; a root that is there and an
+// empty path make nothing. A file in the way is reported as the file it is,
+// not as the missing path below it.
+TEST_F(PathResolution, DirectoryChainCreatesEachMissingFolderAndNeverAFile) {
   const fs::path deep = scratch.path() / "a" / "b" / "c" / "d";
-  // Then again, when every folder is there, and last with a trailing
-  // separator under an existing parent.
-  const std::pair<fs::path, bool> steps[] = {
-      {deep, true}, {deep, false}, {scratch.path() / "a" / "e" / "", true}};
+  const std::pair<fs::path, bool> steps[] = {{deep, true},
+                                             {deep, false},
+                                             {scratch.path() / "a" / "e" / "", true},
+                                             {scratch.path().root_path(), false}};
   for (const auto& [path, made] : steps) {
     bool created = !made;
     ASSERT_EQ(ensureDirectoryChain(platform, u16(path), &created), 0u) << path;
     EXPECT_EQ(created, made) << path;
     EXPECT_TRUE(fs::is_directory(path)) << path;
   }
-}
+  bool created = true;
+  EXPECT_EQ(ensureDirectoryChain(platform, u"", &created), platform.pathNotFoundError());
+  EXPECT_FALSE(created);
 
-TEST_F(PathResolution, DirectoryChainThroughAFileReportsTheFileNotTheMissingPath) {
   test::writeBytes(scratch.path() / "file", "x");
-  const SysError throughFile =
-      ensureDirectoryChain(platform, u16(scratch.path() / "file" / "x" / "y"));
-  EXPECT_TRUE(platform.isAlreadyExists(throughFile)) << throughFile;
-  const SysError atFile = ensureDirectoryChain(platform, u16(scratch.path() / "file"));
-  EXPECT_TRUE(platform.isAlreadyExists(atFile)) << atFile;
+  for (const fs::path& path : {scratch.path() / "file" / "x" / "y", scratch.path() / "file"}) {
+    const SysError error = ensureDirectoryChain(platform, u16(path));
+    EXPECT_TRUE(platform.isAlreadyExists(error)) << path << " " << error;
+  }
   EXPECT_FALSE(fs::is_directory(scratch.path() / "file"));
 }
 

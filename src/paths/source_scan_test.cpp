@@ -23,9 +23,9 @@ namespace {
 namespace fs = std::filesystem;
 using test::FaultPlatform;
 using test::Op;
-using test::ScratchDir;
 using test::scanCompleteLine;
 using test::scanProgressLine;
+using test::ScratchDir;
 using test::u16;
 
 using ScanJob = test::CapturedJob;
@@ -49,8 +49,7 @@ struct Walked {
   std::u16string path;
   bool folder;
 };
-void referenceWalk(Platform& platform, const std::u16string& folder,
-                   std::vector<Walked>& out) {
+void referenceWalk(Platform& platform, const std::u16string& folder, std::vector<Walked>& out) {
   std::vector<Platform::DirectoryEntry> entries;
   platform.listDirectory(folder, [&](const Platform::DirectoryEntry& e) {
     entries.push_back(e);
@@ -64,14 +63,6 @@ void referenceWalk(Platform& platform, const std::u16string& folder,
   }
 }
 
-// A code the platform calls "access denied", and one outside every family.
-SysError accessDenied(Platform& platform) {
-  return platform.pathStyle() == PathStyle::Windows ? 5 : 13;
-}
-SysError ioError(Platform& platform) {
-  return platform.pathStyle() == PathStyle::Windows ? 1117 : 5;
-}
-
 // Roots of every shape in one job: a folder tree, a file, an empty folder,
 // the same folder twice and, where links can be made, links inside a folder
 // (neither planned nor followed), a root link (followed, and named after its
@@ -81,9 +72,8 @@ TEST(SourceScan, PlansEveryRootShapeDepthFirstInListingOrder) {
   ScratchDir dir;
   const fs::path src = dir.path() / "src";
   makeTree(src, {"one.txt", "empty/", "tree/", "tree/a", "tree/b/", "tree/b/c", "photos/2020/",
-                 "photos/2020/a.jpg", "photos/2020/deep/", "photos/2020/deep/b.jpg",
-                 "photos/top.txt", "photos/empty/", "photos/z/", "photos/z/c.txt",
-                 "photos/z/d.txt"});
+                 "photos/2020/a.jpg", "photos/top.txt", "photos/empty/", "photos/z/",
+                 "photos/z/c.txt", "photos/z/d.txt"});
   std::vector<std::string> roots = {"photos", "one.txt", "empty", "tree", "tree"};
   std::error_code noLinks;
   fs::create_symlink(src / "one.txt", src / "photos" / "file-link", noLinks);
@@ -140,43 +130,33 @@ TEST(SourceScan, PlansEveryRootShapeDepthFirstInListingOrder) {
   EXPECT_EQ(scan.counters.totalBytes.load(), bytes);
   EXPECT_EQ(scan.counters.failedFiles.load(), 0u);
   EXPECT_EQ(scan.errors.escapedForEvent(), "");
-  EXPECT_EQ(scan.output.lines(), std::vector<std::string>{scanCompleteLine(
-                                     bytes, static_cast<uint32_t>(files.size()))});
+  EXPECT_EQ(scan.output.lines(),
+            std::vector<std::string>{scanCompleteLine(bytes, static_cast<uint32_t>(files.size()))});
 }
 
-TEST(SourceScan, ReportsProgressEvery512Files) {
+// A cancel during the third progress interval: the files up to it are
+// planned and their progress sent, the final event is not, and neither the
+// rest of the folder nor the next root is looked at.
+TEST(SourceScan, ReportsProgressEvery512FilesUntilACancelWithoutTheFinalEvent) {
   ScratchDir dir;
   fs::create_directories(dir.path() / "many");
   for (int i = 0; i < 1100; ++i) test::writeBytes(dir.path() / "many" / std::to_string(i), "x");
-  ScanJob scan;
-  scan.request.sourceRoots = {u16(dir.path() / "many")};
+  makeTree(dir.path() / "next", {"n"});
+  FaultPlatform faults(systemPlatform());
+  ScanJob scan(faults);
+  faults.addHook(Op::QueryPath, test::When::After, [&](const std::u16string&) {
+    if (scan.plan.files.size() == 1029) scan.control.cancel();
+  });
+  scan.request.sourceRoots = {u16(dir.path() / "many"), u16(dir.path() / "next")};
   scan.request.destinationRoot = u16(dir.path() / "out");
   scanSources(scan.job);
-  ASSERT_EQ(scan.plan.files.size(), 1100u);
+  // The next root's file would be one more.
+  ASSERT_EQ(scan.plan.files.size(), 1030u);
   const auto scanning = [&](uint32_t count) {
     const std::u16string& path = scan.plan.files[count - 1].sourcePath;
     return scanProgressLine("Scanning source...", jsonEscape(toUtf8(path)), count, count);
   };
-  EXPECT_EQ(scan.output.lines(), (std::vector<std::string>{scanning(512), scanning(1024),
-                                                           scanCompleteLine(1100, 1100)}));
-}
-
-TEST(SourceScan, CancelStopsTheScanWithoutTheFinalEvent) {
-  ScratchDir dir;
-  makeTree(dir.path() / "first", {"1", "2", "3", "4"});
-  makeTree(dir.path() / "second", {"5"});
-  FaultPlatform faults(systemPlatform());
-  ScanJob scan(faults);
-  // The first file read cancels the job; no further entry is looked at.
-  faults.addHook(Op::QueryPath, test::When::After, [&](const std::u16string& path) {
-    if (fileName(faults.pathStyle(), path).size() == 1) scan.control.cancel();
-  });
-  scan.request.sourceRoots = {u16(dir.path() / "first"), u16(dir.path() / "second")};
-  scan.request.destinationRoot = u16(dir.path() / "out");
-  scanSources(scan.job);
-  EXPECT_EQ(scan.plan.files.size(), 1u);
-  EXPECT_EQ(scan.plan.directories.size(), 1u);
-  EXPECT_TRUE(scan.output.lines().empty());
+  EXPECT_EQ(scan.output.lines(), (std::vector<std::string>{scanning(512), scanning(1024)}));
 }
 
 // Lists `brokenListing` as far as its first entry, then fails.
@@ -188,7 +168,7 @@ struct ScanFaults : FaultPlatform {
     bool given = false;
     FaultPlatform::listDirectory(
         path, [&](const DirectoryEntry& e) { return !std::exchange(given, true) && visit(e); });
-    return ioError(*this);
+    return diskFullError();
   }
   std::u16string brokenListing;
 };
@@ -206,7 +186,11 @@ TEST(SourceScan, FailuresAreCountedAndRecordedAsTheRulesSay) {
   const std::u16string sub = joinPath(style, src, u"sub");
   const std::u16string f1 = joinPath(style, src, u"f1");
   const std::u16string destFolder = u16(dir.path() / "out" / "src");
-  const std::string io = systemErrorText(real, ioError(real));
+  // Access denied, and a failure outside the access-denied and not-found
+  // families.
+  const SysError denied = style == PathStyle::Windows ? 5 : 13;
+  const SysError other = real.diskFullError();
+  const std::string io = systemErrorText(real, other);
   std::vector<Walked> walk;  // the entries of src, in the order the scan meets them
   referenceWalk(real, src, walk);
   // Whether the listing gives the folder first decides what a listing that
@@ -226,25 +210,22 @@ TEST(SourceScan, FailuresAreCountedAndRecordedAsTheRulesSay) {
   };
   const std::vector<Case> cases = {
       {"unreadable file information: counted and recorded",
-       [&](ScanFaults& p) { p.failCalls(Op::QueryPath, ioError(real), {f1}); }, 1,
+       [&](ScanFaults& p) { p.failCalls(Op::QueryPath, other, {f1}); }, 1,
        jsonEscape(toUtf8(f1) + " -> " + toUtf8(joinPath(style, destFolder, u"f1")) +
                   ": Unable to read source information: " + io),
        0, true, 3},
       {"subfolder denied: planned, empty, nothing counted",
-       [&](ScanFaults& p) { p.failCalls(Op::ListDirectory, accessDenied(real), {sub}); }, 0, "",
-       0, true, 2},
+       [&](ScanFaults& p) { p.failCalls(Op::ListDirectory, denied, {sub}); }, 0, "", 0, true, 2},
       {"root cannot be listed: nothing counted",
-       [&](ScanFaults& p) { p.failCalls(Op::ListDirectory, ioError(real), {src}); }, 0, "", 0,
-       false, 0},
+       [&](ScanFaults& p) { p.failCalls(Op::ListDirectory, other, {src}); }, 0, "", 0, false, 0},
       {"root's resolution fails: every entry counted and recorded",
-       [&](ScanFaults& p) { p.failCalls(Op::FinalPath, ioError(real), {rootText}); }, 5, "", 5,
-       false, 0},
+       [&](ScanFaults& p) { p.failCalls(Op::FinalPath, other, {rootText}); }, 5, "", 5, false, 0},
       {"listing breaks after a planned entry: the root ends, the break counted",
        [&](ScanFaults& p) { p.brokenListing = src; }, 1, "", 0, subFirst, subFirst ? 2u : 1u},
       // Without the root's resolution the walk runs under its lexical form.
       {"listing breaks after a failed destination: only the entries counted",
        [&](ScanFaults& p) {
-         p.failCalls(Op::FinalPath, ioError(real), {rootText});
+         p.failCalls(Op::FinalPath, other, {rootText});
          p.brokenListing = lexicallyNormal(style, rootText);
        },
        subFirst ? 3u : 1u, "", subFirst ? 3u : 1u, false, 0},
@@ -273,38 +254,33 @@ TEST(SourceScan, FailuresAreCountedAndRecordedAsTheRulesSay) {
                             [&](const PlannedDirectory& d) { return d.sourcePath == sub; }),
               c.subPlanned ? 1 : 0);
     // The second root is scanned in every case.
-    ASSERT_FALSE(scan.plan.files.empty());
-    EXPECT_EQ(fileName(style, scan.plan.files.back().sourcePath), u"n");
-    EXPECT_EQ(scan.plan.files.size() - 1, c.filesFromSrc);
+    EXPECT_EQ(scan.plan.files.size(), c.filesFromSrc + 1);
+    EXPECT_EQ(fileName(style, scan.plan.files.at(c.filesFromSrc).sourcePath), u"n");
     EXPECT_EQ(scan.output.lines().size(), 1u);
   }
 }
 
+// Into E:\backup in the Windows style, /backup in the POSIX style.
 TEST(SourceScan, RootsWithoutANameOfTheirOwnStayInsideTheDestination) {
   struct Case {
     PathStyle style;
-    std::u16string destinationRoot;
     std::u16string root;
     std::u16string folder;
   };
   const std::vector<Case> cases = {
-      {PathStyle::Windows, u"E:\\backup", u"D:\\src\\photos", u"E:\\backup\\photos"},
-      {PathStyle::Windows, u"E:\\backup", u"C:\\", u"E:\\backup\\C"},
-      {PathStyle::Windows, u"C:\\backup", u"C:\\", u"C:\\backup\\C"},
-      {PathStyle::Windows, u"E:\\backup", u"\\\\?\\C:\\", u"E:\\backup\\C"},
-      {PathStyle::Windows, u"E:\\backup", u"\\\\?\\C:", u"E:\\backup\\C"},
-      {PathStyle::Windows, u"E:\\backup", u"\\\\server\\", u"E:\\backup\\root"},
-      {PathStyle::Windows, u"E:\\backup", u"\\\\server\\share\\", u"E:\\backup\\share"},
-      {PathStyle::Windows, u"E:\\backup", u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume5\\",
-       u"E:\\backup\\HarddiskVolume5"},
-      {PathStyle::Windows, u"E:\\backup", u"..\\..", u"E:\\backup\\root"},
-      {PathStyle::Posix, u"/backup", u"/src/photos", u"/backup/photos"},
-      {PathStyle::Posix, u"/backup", u"/", u"/backup/root"},
-      {PathStyle::Posix, u"/backup", u"/mnt/C:/", u"/backup/C:"},
+      {PathStyle::Windows, u"D:\\src\\photos", u"E:\\backup\\photos"},
+      {PathStyle::Windows, u"C:\\", u"E:\\backup\\C"},
+      {PathStyle::Windows, u"\\\\?\\C:\\", u"E:\\backup\\C"},
+      {PathStyle::Windows, u"\\\\?\\C:", u"E:\\backup\\C"},
+      {PathStyle::Windows, u"\\\\server\\", u"E:\\backup\\root"},
+      {PathStyle::Windows, u"\\\\server\\share\\", u"E:\\backup\\share"},
+      {PathStyle::Windows, u"..\\..", u"E:\\backup\\root"},
+      {PathStyle::Posix, u"/", u"/backup/root"},
+      {PathStyle::Posix, u"/mnt/C:/", u"/backup/C:"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(rootDestinationFolder(c.style, c.destinationRoot, c.root), c.folder)
-        << toUtf8(c.root);
+    const std::u16string destination = c.style == PathStyle::Windows ? u"E:\\backup" : u"/backup";
+    EXPECT_EQ(rootDestinationFolder(c.style, destination, c.root), c.folder) << toUtf8(c.root);
   }
 }
 

@@ -4,7 +4,6 @@
 
 #include <stdexcept>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "request_writer/request_writer.h"
@@ -18,9 +17,9 @@ using tools::RequestFields;
 using tools::writeRequest;
 
 // Written out rather than taken from the header, so a typo there shows.
-const std::string kEnded = "The native worker request ended unexpectedly.";
 const std::string kSignature = "The native worker request has an invalid signature.";
 const std::string kVersion = "The app and native worker protocol versions do not match.";
+const std::string kEnded = "The native worker request ended unexpectedly.";
 const std::string kTooLarge = "A native worker request string is too large.";
 const std::string kNotUtf8 = "A native worker request path is not valid UTF-8.";
 const std::string kRoots = "The native worker request has too many source roots.";
@@ -47,10 +46,9 @@ RequestFields fullRequest() {
           .readAheadQueueFiles = 0x191A1B1C, .memoryBudgetMiB = 0x1D1E1F20,
           .destinationRoot = "D:\\Ziel\xC3\xA9",
           .sourceRoots = {"C:\\a", "", "/r\xF0\x9F\x98\x80"},
-          .files = {{"C:\\a\\x.txt", "", "D:\\x.txt", 0x1122334455667788, 0x8877665544332211},
-                    {"s2", "\\\\?\\C:\\s2", "d\xE2\x82\xAC", 0, 1}},
-          .directories = {{"", "", "D:\\empty"},
-                          {"C:\\a\\sub", "\\\\?\\C:\\a\\sub", "D:\\sub"}}};
+          .files = {{"C:\\a\\x.txt", "\\\\?\\C:\\x", "d\xE2\x82\xAC", 0x1122334455667788,
+                     0x8877665544332211}},
+          .directories = {{"C:\\a\\sub", "\\\\?\\C:\\a\\sub", "D:\\sub"}}};
 }
 
 template <typename Change>
@@ -63,34 +61,24 @@ TEST(RequestReaderTest, RoundTripsEveryFieldAndIgnoresTrailingBytes) {
   const LoadedRequest loaded =
       parseRequest(writeRequest(fullRequest()) + std::string("\xFF\x80\0QVCWREQ1", 11));
   const WorkerRequest& r = loaded.request;
-  EXPECT_EQ((std::vector<uint64_t>{r.verifyOnly, r.conflictPolicy, r.verificationMode,
-                                   r.workerCount, r.minimumWorkerCount, r.verifyWorkerCount,
-                                   r.bufferSize, r.retryCount, r.optionFlags,
-                                   r.smallFileThreshold, r.readAheadQueueFiles,
-                                   r.memoryBudgetMiB}),
-            (std::vector<uint64_t>{2, 7, 9, 0x01020304, 0x05060708, 0x090A0B0C, 0x0D0E0F10,
-                                   0x11121314, 0x80000029, 0x15161718, 0x191A1B1C,
-                                   0x1D1E1F20}));
+  const PlannedFile& f = loaded.plan.files.at(0);
+  const PlannedDirectory& d = loaded.plan.directories.at(0);
+  EXPECT_EQ(
+      (std::vector<uint64_t>{r.verifyOnly, r.conflictPolicy, r.verificationMode, r.workerCount,
+                             r.minimumWorkerCount, r.verifyWorkerCount, r.bufferSize, r.retryCount,
+                             r.optionFlags, r.smallFileThreshold, r.readAheadQueueFiles,
+                             r.memoryBudgetMiB, f.size, f.lastWriteTime}),
+      (std::vector<uint64_t>{2, 7, 9, 0x01020304, 0x05060708, 0x090A0B0C, 0x0D0E0F10, 0x11121314,
+                             0x80000029, 0x15161718, 0x191A1B1C, 0x1D1E1F20, 0x1122334455667788,
+                             0x8877665544332211}));
   EXPECT_TRUE(hasOption(r, kPreserveTimestamps) && hasOption(r, kPrePlanned) &&
               hasOption(r, kDirectWrite) && !hasOption(r, kSmallFileReadAhead));
   EXPECT_EQ(r.destinationRoot, u"D:\\Ziel\u00E9");
   EXPECT_EQ(r.sourceRoots, (std::vector<std::u16string>{u"C:\\a", u"", u"/r\U0001F600"}));
-
-  using File = std::tuple<std::u16string, std::u16string, std::u16string, uint64_t, uint64_t>;
-  using Folder = std::tuple<std::u16string, std::u16string, std::u16string>;
-  std::vector<File> files;
-  for (const PlannedFile& f : loaded.plan.files) {
-    files.emplace_back(f.sourcePath, f.readPath, f.destinationPath, f.size, f.lastWriteTime);
-  }
-  std::vector<Folder> folders;
-  for (const PlannedDirectory& d : loaded.plan.directories) {
-    folders.emplace_back(d.sourcePath, d.readPath, d.destinationPath);
-  }
-  EXPECT_EQ(files, (std::vector<File>{
-                       {u"C:\\a\\x.txt", u"", u"D:\\x.txt", 0x1122334455667788, 0x8877665544332211},
-                       {u"s2", u"\\\\?\\C:\\s2", u"d\u20AC", 0, 1}}));
-  EXPECT_EQ(folders, (std::vector<Folder>{{u"", u"", u"D:\\empty"},
-                                          {u"C:\\a\\sub", u"\\\\?\\C:\\a\\sub", u"D:\\sub"}}));
+  EXPECT_EQ((std::vector<std::u16string>{f.sourcePath, f.readPath, f.destinationPath, d.sourcePath,
+                                         d.readPath, d.destinationPath}),
+            (std::vector<std::u16string>{u"C:\\a\\x.txt", u"\\\\?\\C:\\x", u"d\u20AC",
+                                         u"C:\\a\\sub", u"\\\\?\\C:\\a\\sub", u"D:\\sub"}));
 }
 
 TEST(RequestReaderTest, RefusesWithTheFirstProblemInFileOrder) {
