@@ -11,7 +11,6 @@
 namespace qv::test {
 namespace {
 
-using tools::RequestFields;
 using tools::writeRequest;
 
 TEST(CommandLine, AnythingButRequestAndAPathGivesUsage) {
@@ -27,26 +26,23 @@ TEST(CommandLine, AnythingButRequestAndAPathGivesUsage) {
   }
 }
 
-// A refusal's message reaches the host verbatim after "hello" (the reader's
-// own tests pin down every refusal), and so do a request that cannot be
-// opened and a missing source root, as the request spells it, before any
+// A request that cannot be opened (the reader's own tests pin down every
+// other refusal, which takes the same way out) and a missing source root, as
+// the request spells it, reach the host verbatim after "hello", before any
 // destination folder is made.
 TEST(Request, RefusalsReachTheHostVerbatim) {
   ScratchDir dir;
-  RequestFields older, missingRoot;
-  older.protocolVersion = 2;
   // A second root the job never reaches, and a first one spelled loosely.
   const std::string missing = dir.text("absent") + "/./x/..";
   std::filesystem::create_directories(dir.path() / "present");
+  tools::RequestFields missingRoot;
   missingRoot.sourceRoots = {missing, dir.text("present")};
   missingRoot.destinationRoot = dir.text("out");
-  writeBytes(dir.path() / "older.bin", writeRequest(older));
   writeBytes(dir.path() / "root.bin", writeRequest(missingRoot));
   // An empty path fails to open like a missing file.
   const std::pair<std::string, std::string> cases[] = {
       {dir.text("absent.bin"), "Unable to open the native worker request."},
       {"", "Unable to open the native worker request."},
-      {dir.text("older.bin"), "The app and native worker protocol versions do not match."},
       {dir.text("root.bin"), "Source path was not found: " + jsonEscape(missing)}};
   for (const auto& [path, message] : cases) {
     ProcessResult result = runToEnd(workerPath(), {"--request", path});
@@ -60,28 +56,23 @@ TEST(Request, RefusalsReachTheHostVerbatim) {
 }
 
 // "hello" first, "complete" last, and between them only the phase's progress
-// events, whether the host closes standard input at once or keeps it open
-// after lines that are not commands.
-TEST(EmptyJob, CompletesWhateverTheHostDoesWithStandardInput) {
+// events, with standard input kept open after lines that are not commands.
+// (Every other test closes it at once.)
+TEST(EmptyJob, CompletesWhateverTheHostWritesThatIsNoCommand) {
   ScratchDir dir;
-  for (const bool verifyOnly : {false, true}) {
-    SCOPED_TRACE(verifyOnly);
-    RequestFields fields;
-    fields.verifyOnly = verifyOnly;
-    writeBytes(dir.path() / "r.bin", writeRequest(fields));
-    // Standard input closed at once for a copy, kept open for a check.
-    const ProcessResult result = runToEnd(
-        workerPath(), {"--request", dir.text("r.bin")}, verifyOnly ? "Cancel\nresume\npause \n" : "",
-        !verifyOnly);
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.err, "");
-    const std::vector<std::string> events = eventLines(result.out);
-    ASSERT_GE(events.size(), 2u) << result.out;
-    EXPECT_EQ(events.front(), kHelloLine);
-    EXPECT_EQ(events.back(), completeLine(0, 0, 0, 0, false, ""));
-    for (size_t i = 1; i + 1 < events.size(); ++i) {
-      EXPECT_EQ(events[i].rfind("{\"type\":\"progress\",", 0), 0u) << events[i];
-    }
+  tools::RequestFields fields;
+  fields.verifyOnly = 1;
+  writeBytes(dir.path() / "r.bin", writeRequest(fields));
+  const ProcessResult result =
+      runToEnd(workerPath(), {"--request", dir.text("r.bin")}, "Cancel\nresume\npause \n", false);
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.err, "");
+  const std::vector<std::string> events = eventLines(result.out);
+  ASSERT_GE(events.size(), 2u) << result.out;
+  EXPECT_EQ(events.front(), kHelloLine);
+  EXPECT_EQ(events.back(), completeLine(0, 0, 0, 0, false, ""));
+  for (size_t i = 1; i + 1 < events.size(); ++i) {
+    EXPECT_EQ(events[i].rfind("{\"type\":\"progress\",", 0), 0u) << events[i];
   }
 }
 

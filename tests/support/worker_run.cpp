@@ -148,14 +148,6 @@ int64_t eventNumber(std::string_view line, const std::string& key) {
   return digits.empty() || digits[0] == '<' ? -1 : std::stoll(digits);
 }
 
-std::vector<std::string> pausedEvents(const std::string& out) {
-  std::vector<std::string> paused;
-  for (const std::string& line : eventLines(out)) {
-    if (eventField(line, "message") == "Paused") paused.push_back(line);
-  }
-  return paused;
-}
-
 namespace {
 
 // Events of `type` whose first member after it is `value` (any when empty).

@@ -59,8 +59,6 @@ std::vector<std::string> eventLines(const std::string& out);
 std::string eventField(std::string_view line, const std::string& key);
 // A number member, or -1 when the event has no `key`.
 int64_t eventNumber(std::string_view line, const std::string& key);
-// The "Paused" progress events in the output so far.
-std::vector<std::string> pausedEvents(const std::string& out);
 
 // The events of one job, in output order.
 struct JobOutput {
@@ -71,7 +69,6 @@ struct JobOutput {
   std::vector<std::string> items(const std::string& status = {}) const;
   std::vector<std::string> progress(const std::string& phase = {}) const;
   const std::string& complete() const;  // the last line
-  int64_t total(const std::string& key) const { return eventNumber(complete(), key); }
 };
 inline JobOutput parseJob(int exitCode, const std::string& out) {
   return {exitCode, eventLines(out)};
