@@ -29,33 +29,26 @@ ProcessResult build(const ScratchDir& dir, const std::string& json) {
   return runToEnd(requestTool(), {"build", dir.text("request.json"), dir.text("built.bin")});
 }
 
-// The JSON form as the README shows it, which is exactly what dump prints.
-std::string documentedJson() {
-  const std::string readme = readBytes(std::filesystem::u8path(QV_SOURCE_DIR "/README.md"));
-  const size_t start = readme.find("```json\n") + 8;
-  return readme.substr(start, readme.find("```", start) - start);
-}
-
 // The documented JSON through build and dump, and request files (odd values
 // included) through dump and build, come back byte for byte.
 TEST(RequestTool, JsonAndRequestFilesSurviveTheRoundTrip) {
   ScratchDir dir;
-  const std::string documented = documentedJson();
+  // The JSON form as the README shows it, which is exactly what dump prints.
+  const std::string readme = readBytes(std::filesystem::u8path(QV_SOURCE_DIR "/README.md"));
+  const size_t start = readme.find("```json\n") + 8;
+  const std::string documented = readme.substr(start, readme.find("```", start) - start);
   ASSERT_EQ(build(dir, documented).exitCode, 0);
   const ProcessResult printed = runToEnd(requestTool(), {"dump", dir.text("built.bin")});
   EXPECT_EQ(printed.exitCode, 0) << printed.err;
   EXPECT_EQ(text(printed.out), documented);
-  RequestFields odd;  // values the worker reads but no name covers
-  odd.verifyOnly = 5;
-  odd.conflictPolicy = 7;
-  odd.verificationMode = 9;
-  odd.reserved = 0xAB;
-  odd.optionFlags = 0x8000007Fu | 0x80u;
-  odd.workerCount = 0xFFFFFFFFu;
-  odd.destinationRoot = "C:\\dst\tx\x01";
-  odd.sourceRoots = {"", "\xE6\x97\xA5\xF0\x9F\x98\x80"};
-  odd.files = {{"a", "b", "c", ~0ull, 1}, {"", "", "", 0, 0}};
-  odd.directories = {{"d", "", "e"}};
+  // Values the worker reads but no name covers.
+  const RequestFields odd{.verifyOnly = 5, .conflictPolicy = 7, .verificationMode = 9,
+                          .reserved = 0xAB, .workerCount = 0xFFFFFFFFu,
+                          .optionFlags = 0x8000007Fu | 0x80u,
+                          .destinationRoot = "C:\\dst\tx\x01",
+                          .sourceRoots = {"", "\xE6\x97\xA5\xF0\x9F\x98\x80"},
+                          .files = {{"a", "b", "c", ~0ull, 1}, {"", "", "", 0, 0}},
+                          .directories = {{"d", "", "e"}}};
   const std::vector<std::string> files = {
       writeRequest(RequestFields{}), writeRequest(odd),
       writeRequest(odd) + std::string("\0tail\xFF", 6),  // ignored by the worker, kept here
