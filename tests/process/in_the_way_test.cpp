@@ -29,21 +29,20 @@ struct Case {
   uint8_t policy;
   uint32_t flags;
   uint64_t size;
-  const char* status;   // the one item event's status
   const char* landing;  // the file name the copy lands at; empty when skipped
 };
 
 const Case kCases[] = {
-    {"read-ahead staging file", true, 0, kSmallFileReadAhead, 1000, "completed", "f.bin"},
-    {"small-form staging file", true, 0, 0, 300000, "completed", "f.bin"},
-    {"large-form staging file", true, 0, 0, kSmallFormLimit + 1, "completed", "f.bin"},
-    {"destination, skip", false, 0, 0, 1000, "skipped", ""},
-    {"destination, overwrite", false, 1, 0, 1000, "completed", "f.bin"},
-    {"destination, rename", false, 2, 0, 1000, "completed", "f (1).bin"},
-    {"destination, direct overwrite", false, 1, kDirectWrite, 1000, "completed", "f.bin"},
+    {"read-ahead staging file", true, 0, kSmallFileReadAhead, 1000, "f.bin"},
+    {"small-form staging file", true, 0, 0, 300000, "f.bin"},
+    {"large-form staging file", true, 0, 0, kSmallFormLimit + 1, "f.bin"},
+    {"destination, skip", false, 0, 0, 1000, ""},
+    {"destination, overwrite", false, 1, 0, 1000, "f.bin"},
+    {"destination, rename", false, 2, 0, 1000, "f (1).bin"},
+    {"destination, direct overwrite", false, 1, kDirectWrite, 1000, "f.bin"},
     {"destination, direct overwrite, large form", false, 1, kDirectWrite, kSmallFormLimit + 1,
-     "completed", "f.bin"},
-    {"destination, a policy with no name renames", false, 7, 0, 1000, "completed", "f (1).bin"},
+     "f.bin"},
+    {"destination, a policy with no name renames", false, 7, 0, 1000, "f (1).bin"},
 };
 
 enum class Planted { OlderFile, Link, DanglingLink };
@@ -72,7 +71,7 @@ bool runWithStagingLink(const ScratchDir& dir, const fs::path& dst, const fs::pa
     worker.write("pause\n");
     const bool planted =
         worker.waitForOutput(outputHas("\"message\":\"Paused\""), std::chrono::seconds(30)) &&
-        fs::is_empty(dst) && parseJob(0, worker.out()).items().empty() &&
+        stagingFilesUnder(dst).empty() && parseJob(0, worker.out()).items().empty() &&
         makeLink(victim, dst / ("f.bin.qv-native-partial-" + std::to_string(worker.pid()) + "-0"));
     worker.write("resume\n");
     worker.closeInput();
@@ -111,8 +110,10 @@ TEST(InTheWay, OlderFilesFollowThePolicyAndLinksAreNeverWrittenThrough) {
       // Read-ahead runs only with a reader and a writer, and a job gets no
       // more threads than files.
       fields.workerCount = 2;
-      fields.files = {{dir.text("src.bin"), "", utf8(dst / "f.bin"), c.size, 0},
-                      {dir.text("other.bin"), "", utf8(dst / "other.bin"), 5, 0}};
+      // Named as the host shows them, read from where they are.
+      fields.files = {{"shown/src.bin", dir.text("src.bin"), utf8(dst / "f.bin"), c.size, 0},
+                      {"shown/other.bin", dir.text("other.bin"), utf8(dst / "other.bin"), 5, 0}};
+      fields.directories = {{"shown/folder", dir.text(""), utf8(dst / "folder")}};
       writeBytes(dir.path() / "r.bin", writeRequest(fields));
 
       ProcessResult run;
@@ -124,10 +125,13 @@ TEST(InTheWay, OlderFilesFollowThePolicyAndLinksAreNeverWrittenThrough) {
       }
 
       EXPECT_EQ(run.exitCode, 0) << run.out;
-      std::vector<std::string> items = parseJob(0, run.out).items();
+      const JobOutput job = parseJob(run.exitCode, run.out);
+      EXPECT_EQ(job.lines.at(1), scanCompleteLine(c.size + 5, 2));
+      std::vector<std::string> items = job.items();
       ASSERT_EQ(items.size(), 2u) << run.out;
-      const std::string item = items[0].find("src.bin\",") != std::string::npos ? items[0] : items[1];
-      EXPECT_EQ(eventField(item, "status"), c.status) << item;
+      const std::string shown = "\"source\":\"shown/src.bin\"";
+      const std::string item = items[0].find(shown) != std::string::npos ? items[0] : items[1];
+      EXPECT_EQ(eventField(item, "status"), *c.landing ? "completed" : "skipped") << item;
       EXPECT_EQ(eventField(item, "error"), "") << item;
       const std::string landing = c.landing;
       if (!landing.empty()) {
@@ -144,6 +148,7 @@ TEST(InTheWay, OlderFilesFollowThePolicyAndLinksAreNeverWrittenThrough) {
       EXPECT_TRUE(planted == Planted::OlderFile || c.atStagingPath || landing == "f.bin" ||
                   fs::is_symlink(dst / "f.bin"));
       EXPECT_EQ(readBytes(dst / "other.bin"), "other");
+      EXPECT_TRUE(fs::is_directory(dst / "folder"));
       EXPECT_EQ(stagingFilesUnder(dst), std::vector<std::string>{});
     }
   }
