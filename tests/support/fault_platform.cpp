@@ -74,16 +74,6 @@ SysError openWrapped(FaultPlatform& owner, Op op, const std::u16string& path,
 
 }  // namespace
 
-void FaultPlatform::addRule(Rule rule) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  rules_.push_back(std::move(rule));
-}
-
-void FaultPlatform::clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  rules_.clear();
-}
-
 FaultPlatform::Plan FaultPlatform::planCall(Op op, const std::u16string& path,
                                             const std::u16string& second) {
   counts_[static_cast<size_t>(op)].fetch_add(1);

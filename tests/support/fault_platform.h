@@ -86,7 +86,10 @@ class FaultPlatform : public Platform {
     addRule({op, action, 0, std::move(match), 0, std::move(hook)});
   }
   // Drops every fault and hook; the counts stay.
-  void clear();
+  void clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rules_.clear();
+  }
 
   // Calls of `op` so far, failed ones included.
   uint64_t calls(Op op) const { return counts_[static_cast<size_t>(op)].load(); }
@@ -183,7 +186,10 @@ class FaultPlatform : public Platform {
     std::vector<Hook> before;
     std::vector<Hook> after;
   };
-  void addRule(Rule rule);
+  void addRule(Rule rule) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rules_.push_back(std::move(rule));
+  }
   Plan planCall(Op op, const std::u16string& path, const std::u16string& second);
 
   Platform& inner_;

@@ -121,9 +121,8 @@ TEST(CopyTool, MistakesEndWithTheirOwnTextAndExitCode) {
   // A file where the destination folder should be is said once, like cp,
   // before the worker starts.
   ScratchDir dir;
-  makeTree(dir.path() / "src");
   writeBytes(dir.path() / "file", "x");
-  const ProcessResult file = runToEnd(copyTool(), {dir.text("src"), dir.text("file")});
+  const ProcessResult file = runToEnd(copyTool(), {dir.text(""), dir.text("file")});
   EXPECT_EQ(file.exitCode, 64);
   EXPECT_EQ(file.out, "");
   EXPECT_EQ(file.err, "quorvel-copy: destination '" + dir.text("file") + "' is not a folder" +

@@ -41,14 +41,17 @@ TEST(RequestTool, JsonAndRequestFilesSurviveTheRoundTrip) {
   const ProcessResult printed = runToEnd(requestTool(), {"dump", dir.text("built.bin")});
   EXPECT_EQ(printed.exitCode, 0) << printed.err;
   EXPECT_EQ(text(printed.out), documented);
-  // Values the worker reads but no name covers.
-  const RequestFields odd{.verifyOnly = 5, .conflictPolicy = 7, .verificationMode = 9,
-                          .reserved = 0xAB, .workerCount = 0xFFFFFFFFu,
-                          .optionFlags = 0x8000007Fu | 0x80u,
-                          .destinationRoot = "C:\\dst\tx\x01",
-                          .sourceRoots = {"", "\xE6\x97\xA5\xF0\x9F\x98\x80"},
-                          .files = {{"a", "b", "c", ~0ull, 1}, {"", "", "", 0, 0}},
-                          .directories = {{"d", "", "e"}}};
+  RequestFields odd;  // values the worker reads but no name covers
+  odd.verifyOnly = 5;
+  odd.conflictPolicy = 7;
+  odd.verificationMode = 9;
+  odd.reserved = 0xAB;
+  odd.optionFlags = 0x8000007Fu | 0x80u;
+  odd.workerCount = 0xFFFFFFFFu;
+  odd.destinationRoot = "C:\\dst\tx\x01";
+  odd.sourceRoots = {"", "\xE6\x97\xA5\xF0\x9F\x98\x80"};
+  odd.files = {{"a", "b", "c", ~0ull, 1}, {"", "", "", 0, 0}};
+  odd.directories = {{"d", "", "e"}};
   const std::vector<std::string> files = {
       writeRequest(RequestFields{}), writeRequest(odd),
       writeRequest(odd) + std::string("\0tail\xFF", 6),  // ignored by the worker, kept here
@@ -76,7 +79,6 @@ TEST(RequestTool, BadJsonIsRefusedWithTheKey) {
       {"{\"workerCont\":8}", "workerCont"},
       {"{\"conflictPolicy\":\"merge\"}", "conflictPolicy"},
       {"{\"workerCount\":-1}", "workerCount"},
-      {"{\"verificationMode\":256}", "verificationMode"},
       {"{\"files\":[{\"size\":\"big\"}]}", "files[].size"},
       {"{\"optionFlags\":[\"fast\"]}", "optionFlags"},
       {"{", "parse"},
@@ -97,9 +99,6 @@ TEST(RequestTool, BrokenFilesGetTheWorkersRefusal) {
   EXPECT_NE(dumped.exitCode, 0);
   EXPECT_EQ(dumped.out, "");
   EXPECT_EQ(text(dumped.err), "The native worker request has an invalid signature.\n");
-  ProcessResult missing = runToEnd(requestTool(), {"dump", dir.text("absent.bin")});
-  EXPECT_NE(missing.exitCode, 0);
-  EXPECT_EQ(text(missing.err), "Unable to open the native worker request.\n");
 }
 
 }  // namespace
