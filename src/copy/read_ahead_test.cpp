@@ -79,7 +79,7 @@ TEST(ReadAhead, EachFileIsWrittenFromMemoryOrLeftToTheCopier) {
     };
   };
   const Arrange diskFullWrite = [](CopyHarness& h) {
-    h.platform.failNthWrite(1);
+    h.platform.failCalls(Op::Write, h.diskFull(), {{}, 0, 1});
     return h.diskFull();
   };
   const std::string failed = "copier calls 0, copied 0, completed 0, failed 1";

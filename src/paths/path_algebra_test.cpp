@@ -166,14 +166,8 @@ TEST(PathAlgebraTest, LexicallyRelativeAndRelativeUnder) {
 }
 
 TEST(PathAlgebraTest, DestinationKeyFoldsOnlyAsciiAndOnlyOnWindows) {
-  const Row cases[] = {
-      {W, uR"(D:\Out\)" u"\u00C4.TXT", uR"(d:\out\)" u"\u00C4.txt"},
-      {P, u"/Out//./x/../A:B.TXT", u"/Out/A:B.TXT"},
-  };
-  for (const Row& c : cases) {
-    SCOPED_TRACE(trace(c.style, c.path));
-    EXPECT_EQ(destinationKey(c.style, c.path), c.other);
-  }
+  EXPECT_EQ(destinationKey(W, uR"(D:\Out\)" u"\u00C4.TXT"), uR"(d:\out\)" u"\u00C4.txt");
+  EXPECT_EQ(destinationKey(P, u"/Out//./x/../A:B.TXT"), u"/Out/A:B.TXT");
 }
 
 }  // namespace

@@ -12,11 +12,7 @@ namespace qv {
 namespace {
 
 namespace fs = std::filesystem;
-using test::CallMatch;
-using test::FaultPlatform;
-using test::Op;
-using test::ScratchDir;
-using test::u16;
+using namespace test;
 
 class PathResolution : public ::testing::Test {
  protected:
@@ -92,7 +88,7 @@ TEST_F(PathResolution, DirectoryChainCreatesEachMissingFolderAndNeverAFile) {
   EXPECT_EQ(ensureDirectoryChain(platform, u"", &created), platform.pathNotFoundError());
   EXPECT_FALSE(created);
 
-  test::writeBytes(scratch.path() / "file", "x");
+  writeBytes(scratch.path() / "file", "x");
   for (const fs::path& path : {scratch.path() / "file" / "x" / "y", scratch.path() / "file"}) {
     const SysError error = ensureDirectoryChain(platform, u16(path));
     EXPECT_TRUE(platform.isAlreadyExists(error)) << path << " " << error;
@@ -122,8 +118,7 @@ TEST_F(PathResolution, DirectoryChainIsDecidedByItsLastFolder) {
   faults.clear();
   faults.failCalls(Op::CreateDirectory, platform.pathNotFoundError(),
                    CallMatch{u16(scratch.path() / "s"), 0, 1});
-  const SysError own = ensureDirectoryChain(faults, u16(scratch.path() / "s"));
-  EXPECT_EQ(own, platform.pathNotFoundError());
+  EXPECT_EQ(ensureDirectoryChain(faults, u16(scratch.path() / "s")), platform.pathNotFoundError());
 }
 
 }  // namespace

@@ -21,12 +21,7 @@ namespace qv {
 namespace {
 
 namespace fs = std::filesystem;
-using test::FaultPlatform;
-using test::Op;
-using test::scanCompleteLine;
-using test::scanProgressLine;
-using test::ScratchDir;
-using test::u16;
+using namespace test;
 
 using ScanJob = test::CapturedJob;
 
@@ -140,11 +135,11 @@ TEST(SourceScan, PlansEveryRootShapeDepthFirstInListingOrder) {
 TEST(SourceScan, ReportsProgressEvery512FilesUntilACancelWithoutTheFinalEvent) {
   ScratchDir dir;
   fs::create_directories(dir.path() / "many");
-  for (int i = 0; i < 1100; ++i) test::writeBytes(dir.path() / "many" / std::to_string(i), "x");
+  for (int i = 0; i < 1100; ++i) writeBytes(dir.path() / "many" / std::to_string(i), "x");
   makeTree(dir.path() / "next", {"n"});
   FaultPlatform faults(systemPlatform());
   ScanJob scan(faults);
-  faults.addHook(Op::QueryPath, test::When::After, [&](const std::u16string&) {
+  faults.addHook(Op::QueryPath, When::After, [&](const std::u16string&) {
     if (scan.plan.files.size() == 1029) scan.control.cancel();
   });
   scan.request.sourceRoots = {u16(dir.path() / "many"), u16(dir.path() / "next")};

@@ -246,9 +246,9 @@ TEST_F(PlatformContract, ListsEntriesWithoutDotsAndStopsWhenAsked) {
 }
 
 TEST_F(PlatformContract, FinalPathsAndInformationOfFoldersAndLinks) {
-  FileInfo folder;
-  ASSERT_EQ(platform().readFileInfo(rootPath(), folder), 0u);
-  EXPECT_TRUE(folder.isDirectory);
+  FileInfo info;
+  ASSERT_EQ(platform().readFileInfo(rootPath(), info), 0u);
+  EXPECT_TRUE(info.isDirectory);
   std::u16string final;
   ASSERT_EQ(platform().finalPath(rootPath(), final), 0u);
   EXPECT_FALSE(final.empty());
@@ -257,18 +257,15 @@ TEST_F(PlatformContract, FinalPathsAndInformationOfFoldersAndLinks) {
 
   writeFile("target", "12345");
   if (!makeLink("target", "link")) GTEST_SKIP() << "no symbolic links here";
-  FileInfo link;
-  ASSERT_EQ(platform().queryPath(path("link"), LinkMode::NoFollow, link), 0u);
-  EXPECT_TRUE(link.isLink);
-  FileInfo followed;
-  ASSERT_EQ(platform().queryPath(path("link"), LinkMode::Follow, followed), 0u);
-  EXPECT_FALSE(followed.isLink);
-  EXPECT_EQ(followed.size, 5u);
-  std::u16string viaLink;
+  ASSERT_EQ(platform().queryPath(path("link"), LinkMode::NoFollow, info), 0u);
+  EXPECT_TRUE(info.isLink);
+  ASSERT_EQ(platform().queryPath(path("link"), LinkMode::Follow, info), 0u);
+  EXPECT_FALSE(info.isLink);
+  EXPECT_EQ(info.size, 5u);
   std::u16string direct;
-  ASSERT_EQ(platform().finalPath(path("link"), viaLink), 0u);
+  ASSERT_EQ(platform().finalPath(path("link"), final), 0u);
   ASSERT_EQ(platform().finalPath(path("target"), direct), 0u);
-  EXPECT_EQ(viaLink, direct);
+  EXPECT_EQ(final, direct);
 }
 
 TEST_F(PlatformContract, TimesAreSetExactlyOnFilesAndFolders) {

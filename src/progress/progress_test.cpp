@@ -13,8 +13,7 @@ namespace {
 
 using TestJob = test::CapturedJob;
 
-using test::eventField;
-using test::eventNumber;
+using namespace test;
 
 constexpr int64_t kSecond = 1000000000;
 

@@ -42,7 +42,6 @@ const Case kCases[] = {
     {"destination, direct overwrite", false, 1, kDirectWrite, 1000, "f.bin"},
     {"destination, direct overwrite, large form", false, 1, kDirectWrite, kSmallFormLimit + 1,
      "f.bin"},
-    {"destination, a policy with no name renames", false, 7, 0, 1000, "f (1).bin"},
 };
 
 enum class Planted { OlderFile, Link, DanglingLink };

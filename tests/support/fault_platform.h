@@ -59,14 +59,11 @@ class FaultPlatform : public Platform {
   Platform& inner() { return inner_; }
 
   // Matching calls fail with `code` without reaching the wrapped platform
-  // (a failed write reports 0 bytes written). For CreateSha256 use
-  // failSha256 instead.
+  // (a failed write reports 0 bytes written). For CreateSha256 the code is
+  // the Sha256Failure step that fails.
   void failCalls(Op op, SysError code, CallMatch match = {}) {
     addRule({op, Action::Fail, code, std::move(match)});
   }
-  // The nth write from now (1: the next one), to any file, fails with
-  // diskFullError().
-  void failNthWrite(uint64_t n) { failCalls(Op::Write, diskFullError(), {{}, n - 1, 1}); }
   // Matching large copies run for real, reporting their progress to the
   // caller, until a report's total is above 0 and at least `afterBytes`;
   // the wrapper then answers cancel itself and the copy fails with `code`,
@@ -74,10 +71,6 @@ class FaultPlatform : public Platform {
   // ends before that fails with `code` as well.
   void failLargeCopyAfter(uint64_t afterBytes, SysError code, CallMatch match = {}) {
     addRule({Op::CopyLargeFile, Action::StopLargeCopy, code, std::move(match), afterBytes});
-  }
-  // Matching SHA-256 set-ups fail at `step`.
-  void failSha256(Sha256Failure step, CallMatch match = {}) {
-    failCalls(Op::CreateSha256, static_cast<SysError>(step), std::move(match));
   }
   // Runs `hook` with the call's (first) path before or after matching calls,
   // failed ones included.
