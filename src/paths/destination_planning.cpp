@@ -86,7 +86,10 @@ std::string ReservedDestinations::pack(const std::u16string& key) {
 }
 
 DestinationPlanner::DestinationPlanner(JobContext& job, const JobFolders* folders)
-    : job_(job), folders_(folders), processId_(job.platform.processId()) {}
+    : job_(job), folders_(folders), processId_(job.platform.processId()) {
+  // Each file of the job reserves at most one key.
+  reserved_.reserve(job.plan.files.size());
+}
 
 bool DestinationPlanner::mayBeOnDisk(std::u16string_view key) const {
   if (folders_ == nullptr) return true;

@@ -36,6 +36,11 @@ class ReservedDestinations {
   // of keys.
   static std::string pack(const std::u16string& key);
 
+  // Sizes the set for `count` keys, so that no later insertion rehashes the
+  // whole set while other threads queue on the planning lock. Call before
+  // the planner is shared.
+  void reserve(size_t count) { keys_.reserve(count); }
+
   // Both require the planning lock.
   bool contains(const std::string& packedKey) const { return keys_.count(packedKey) != 0; }
   void add(std::string packedKey) { keys_.insert(std::move(packedKey)); }
