@@ -119,10 +119,12 @@ DestinationDecision DestinationPlanner::decideDestination(const std::u16string& 
   FileInfo info;
   const bool present = mayBeOnDisk(unpackedKey) && isPresent(platform, destination, info);
   auto lock = reserved_.lock();
-  const bool reserved = reserved_.contains(key);
-  if (!present && !reserved) {
-    reserved_.add(std::move(key));
-    return copyTo(destination);
+  bool reserved = true;
+  if (!present) {
+    // The usual case, a free destination, costs one lookup under the lock.
+    if (reserved_.tryAdd(std::move(key))) return copyTo(destination);
+  } else {
+    reserved = reserved_.contains(key);
   }
 
   switch (policy) {

@@ -41,9 +41,11 @@ class ReservedDestinations {
   // the planner is shared.
   void reserve(size_t count) { keys_.reserve(count); }
 
-  // Both require the planning lock.
+  // All three require the planning lock. tryAdd() reserves the key unless
+  // it is reserved already, in one lookup, and says whether it did.
   bool contains(const std::string& packedKey) const { return keys_.count(packedKey) != 0; }
   void add(std::string packedKey) { keys_.insert(std::move(packedKey)); }
+  bool tryAdd(std::string packedKey) { return keys_.insert(std::move(packedKey)).second; }
 
  private:
   std::mutex mutex_;  // the planning lock; guards keys_
