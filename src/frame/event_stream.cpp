@@ -39,19 +39,25 @@ void EventStream::emitLine(std::string_view line) {
 
 void EventStream::emitItemEvent(std::string_view status, const PlannedFile& item,
                                 std::string_view message) {
-  std::string line;
-  line.reserve(128 + 2 * item.sourcePath.size() + 2 * item.destinationPath.size() +
-               message.size());
+  // One line per copied file: the texts are reused by the thread, so a
+  // line costs no allocation once they have grown to the longest path.
+  thread_local std::string line;
+  thread_local std::string utf8;
+  line.clear();
   line += "{\"type\":\"item\",\"status\":\"";
   line += status;
   line += "\",\"source\":\"";
-  line += jsonEscape(toUtf8(item.sourcePath));
+  utf8.clear();
+  appendUtf8(utf8, item.sourcePath);
+  appendJsonEscaped(line, utf8);
   line += "\",\"destination\":\"";
-  line += jsonEscape(toUtf8(item.destinationPath));
+  utf8.clear();
+  appendUtf8(utf8, item.destinationPath);
+  appendJsonEscaped(line, utf8);
   line += "\",\"size\":";
   appendNumber(line, item.size);
   line += ",\"error\":\"";
-  line += jsonEscape(message);
+  appendJsonEscaped(line, message);
   line += "\"}";
   emitLine(line);
 }

@@ -4,20 +4,22 @@
 
 namespace qv {
 
-std::string toUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
+void appendUtf8(std::string& out, std::u16string_view text) {
+  const size_t start = out.size();
+  out.reserve(start + text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     uint32_t unit = text[i];
     uint32_t cp = unit;
+    const bool lone = (unit >= 0xD800 && unit <= 0xDBFF &&
+                       (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)) ||
+                      (unit >= 0xDC00 && unit <= 0xDFFF);
+    if (lone) {
+      out.resize(start);
+      return;
+    }
     if (unit >= 0xD800 && unit <= 0xDBFF) {
-      if (i + 1 >= text.size()) return {};
-      uint32_t low = text[i + 1];
-      if (low < 0xDC00 || low > 0xDFFF) return {};
-      cp = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+      cp = 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
-    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-      return {};
     }
     if (cp < 0x80) {
       out.push_back(static_cast<char>(cp));
@@ -35,13 +37,17 @@ std::string toUtf8(std::u16string_view text) {
       out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
   }
+}
+
+std::string toUtf8(std::u16string_view text) {
+  std::string out;
+  appendUtf8(out, text);
   return out;
 }
 
-std::string jsonEscape(std::string_view text) {
+void appendJsonEscaped(std::string& out, std::string_view text) {
   static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(text.size() + 8);
+  out.reserve(out.size() + text.size() + 8);
   for (char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     switch (byte) {
@@ -62,6 +68,11 @@ std::string jsonEscape(std::string_view text) {
         }
     }
   }
+}
+
+std::string jsonEscape(std::string_view text) {
+  std::string out;
+  appendJsonEscaped(out, text);
   return out;
 }
 
