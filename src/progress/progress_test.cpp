@@ -143,7 +143,9 @@ TEST(ProgressReporter, EachPhaseSendsItsMessagesCountsAndCurrentFile) {
       EXPECT_EQ(eventField(lines[i], "currentFile"), "/busy");
       EXPECT_EQ(eventNumber(lines[i], "completedFiles"), c.completed);
       const int64_t rate = eventNumber(lines[i], "bytesPerSecond");
-      if (c.paused) EXPECT_LT(rate, previousRate);
+      if (c.paused) {
+        EXPECT_LT(rate, previousRate);
+      }
       previousRate = rate;
     }
     const std::string& last = lines.back();

@@ -85,11 +85,11 @@ struct RequestFields {
   std::string destinationRoot;
   // A count written in place of its list's size, when set; the list's entries
   // are written as they are either way.
-  std::optional<uint32_t> sourceRootCount;
+  std::optional<uint32_t> sourceRootCount = std::nullopt;
   std::vector<std::string> sourceRoots;
-  std::optional<uint32_t> fileCount;
+  std::optional<uint32_t> fileCount = std::nullopt;
   std::vector<FileEntryFields> files;
-  std::optional<uint32_t> directoryCount;
+  std::optional<uint32_t> directoryCount = std::nullopt;
   std::vector<DirectoryEntryFields> directories;
 };
 
