@@ -11,7 +11,9 @@
 #
 # Settings (environment):
 #   WORKER       the worker binary (default: build/linux-release/Quorvel.NativeWorker)
-#   PLACES       folders to run in, one per file system (default: /dev/shm /tmp)
+#   PLACES       folders to run in, one per file system (default: /dev/shm /tmp);
+#                the word fresh-ext4 stands for a new ext4 made for every run
+#   EXT4_IMAGE   the image file behind fresh-ext4 (default: /tmp/qv-copy-bench.ext4)
 #   DATASETS     any of: small tiny large tree (default: all four)
 #   TREE_SOURCE  the real tree copied once into the bench folder (default: /usr/share)
 #   REPS         timed runs per tool and dataset (default: 3)
@@ -20,11 +22,19 @@
 # Every copy of a run is kept until the run ends: some ext4 set-ups do not
 # reuse an inode deleted in the last few minutes, and copying over freshly
 # freed inodes would slow whichever tool came next.
+#
+# Even so, on a disk that has long been written and emptied ext4 scans past
+# recently freed inodes on every create, and that scan rather than the tool
+# decides a run's time (cp -a of the tiny set took 1.9 to 12.4 s on one
+# machine's /tmp). fresh-ext4 (root, a loop device and mkfs.ext4 needed)
+# copies from the data on /tmp into an ext4 made anew in an image file just
+# before each timed run, which has no such inodes.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 WORKER=${WORKER:-$here/../build/linux-release/Quorvel.NativeWorker}
 PLACES=${PLACES:-"/dev/shm /tmp"}
+EXT4_IMAGE=${EXT4_IMAGE:-/tmp/qv-copy-bench.ext4}
 DATASETS=${DATASETS:-"small tiny large tree"}
 TREE_SOURCE=${TREE_SOURCE:-/usr/share}
 REPS=${REPS:-3}
@@ -128,7 +138,16 @@ now_ns() { date +%s%N; }
 # User + system time of every child waited for so far, in milliseconds.
 # `times` runs in this shell (a subshell would start its own count from 0).
 cpu_file=$(mktemp)
-trap 'rm -f "$cpu_file"' EXIT
+fresh_mount=
+cleanup() {
+  rm -f "$cpu_file"
+  if [ -n "$fresh_mount" ]; then
+    umount "$fresh_mount" 2>/dev/null || true
+    rmdir "$fresh_mount"
+    rm -f "$EXT4_IMAGE"
+  fi
+}
+trap cleanup EXIT
 # Sets cpu_ms; call it directly, never inside $( ).
 children_cpu_ms() {
   times >"$cpu_file"
@@ -140,18 +159,35 @@ children_cpu_ms() {
 declare -A walls cpus rss
 results=()
 
+# The folder that holds a place's data sets.
+data_home() { if [ "$1" = fresh-ext4 ]; then echo /tmp; else echo "$1"; fi; }
+
+make_fresh_ext4() {  # a new, empty ext4 at $fresh_mount
+  [ -n "$fresh_mount" ] || fresh_mount=$(mktemp -d)
+  umount "$fresh_mount" 2>/dev/null || true
+  truncate -s 4G "$EXT4_IMAGE"
+  mkfs.ext4 -q -F "$EXT4_IMAGE"
+  mount -o loop "$EXT4_IMAGE" "$fresh_mount"
+}
+
 run_once() {  # place dataset tool rep
-  local place=$1 set=$2 tool=$3 rep=$4 dst start elapsed cpu_before
-  dst=$place/qv-copy-bench/runs/$run_id/$set-$tool-$rep
-  mkdir -p "$(dirname "$dst")"
+  local place=$1 set=$2 tool=$3 rep=$4 dst start elapsed cpu_before data
+  data=$(data_home "$place")/qv-copy-bench/data/$set
+  if [ "$place" = fresh-ext4 ]; then
+    make_fresh_ext4
+    dst=$fresh_mount/$set-$tool-$rep
+  else
+    dst=$place/qv-copy-bench/runs/$run_id/$set-$tool-$rep
+    mkdir -p "$(dirname "$dst")"
+  fi
   if declare -F "prepare_$tool" >/dev/null; then
-    "prepare_$tool" "$place/qv-copy-bench/data/$set" "$dst"
+    "prepare_$tool" "$data" "$dst"
   fi
   sync
   children_cpu_ms
   cpu_before=$cpu_ms
   start=$(now_ns)
-  "copy_$tool" "$place/qv-copy-bench/data/$set" "$dst"
+  "copy_$tool" "$data" "$dst"
   elapsed=$(( ($(now_ns) - start) / 1000000 ))
   local key="$place $set $tool"
   walls[$key]="${walls[$key]:-} $elapsed"
@@ -160,16 +196,17 @@ run_once() {  # place dataset tool rep
   [ -f "$dst.rss" ] && rss[$key]=$(cat "$dst.rss")
   # tmpfs frees memory at once and has no inode trap; a disk keeps the copy
   # until the end of the run.
-  if [ "$(stat -f -c %T "$place")" = tmpfs ]; then rm -rf "$dst" "$dst".*; fi
+  if [ "$(stat -f -c %T "$(dirname "$dst")")" = tmpfs ]; then rm -rf "$dst" "$dst".*; fi
 }
 
 median() { tr ' ' '\n' | grep . | sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 range() { tr ' ' '\n' | grep . | sort -n | awk 'NR == 1 {lo = $1} {hi = $1} END {printf "%d-%d", lo, hi}'; }
 
 for place in $PLACES; do
-  fs=$(stat -f -c %T "$place")
+  fs=$place
+  [ "$place" = fresh-ext4 ] || fs=$(stat -f -c %T "$place")
   for set in $DATASETS; do
-    data=$place/qv-copy-bench/data/$set
+    data=$(data_home "$place")/qv-copy-bench/data/$set
     make_dataset "$set" "$data"
     echo "== $set on $fs ($place): $(describe "$data")"
     warm "$data"
@@ -193,7 +230,7 @@ for place in $PLACES; do
       results+=("$line")
     done
   done
-  rm -rf "$place/qv-copy-bench/runs/$run_id"
+  [ "$place" = fresh-ext4 ] || rm -rf "$place/qv-copy-bench/runs/$run_id"
 done
 
 echo
