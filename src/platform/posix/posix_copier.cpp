@@ -31,7 +31,12 @@ using ProgressFunction = std::function<CopyProgress(uint64_t)>;
 // noticed within a few milliseconds, large enough to keep the calls few.
 constexpr size_t kRangeChunkWithProgress = size_t{8} << 20;
 constexpr size_t kRangeChunkWithoutProgress = size_t{1} << 30;
-constexpr size_t kBufferSize = size_t{1} << 20;
+// The buffer of a copy by read and write (between file systems, say) stays
+// small enough to remain in the core's cache from the read to the write.
+// With 1 MiB every byte went out to memory and back in between, and a 1 GiB
+// copy between two ext4 file systems took 0.6 s instead of 0.33 s (median of
+// nine), at times 1.3 s.
+constexpr size_t kBufferSize = size_t{128} << 10;
 
 // True when the copy may go on.
 bool report(const ProgressFunction* progress, uint64_t total) {
