@@ -8,17 +8,15 @@ void appendUtf8(std::string& out, std::u16string_view text) {
   const size_t start = out.size();
   out.reserve(start + text.size());
   for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t unit = text[i];
+    const uint32_t unit = text[i];
     uint32_t cp = unit;
-    const bool lone = (unit >= 0xD800 && unit <= 0xDBFF &&
-                       (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)) ||
-                      (unit >= 0xDC00 && unit <= 0xDFFF);
-    if (lone) {
-      out.resize(start);
-      return;
-    }
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-      cp = 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+    if (unit >= 0xD800 && unit <= 0xDFFF) {
+      const uint32_t low = i + 1 < text.size() ? text[i + 1] : 0;
+      if (unit > 0xDBFF || low < 0xDC00 || low > 0xDFFF) {  // an unpaired surrogate
+        out.resize(start);
+        return;
+      }
+      cp = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
       ++i;
     }
     if (cp < 0x80) {
